@@ -1,0 +1,156 @@
+#include "app/config_files.h"
+
+#include <QFileInfo>
+
+#include "base/chkint.h"
+#include "base/names.h"
+#include "base/text_file.h"
+#include "log/event_log.h"
+
+namespace velmar {
+
+TimingSettings TimingSettings::adminSet() {
+    TimingSettings t;
+    t.QUERY_DEV = 2000;
+    t.EMAIL_RUN = 1000;
+    t.WAIT_FOR_RESET_DEV = 15000;
+    t.TEMP_QUERY_DEV = 4500;
+    t.AFTER_CONFIRMATION = 100;
+    t.AFTER_RECEPTION = 100;
+    t.TRANSLATE_EVENT_TO_DIRECT = 200;
+    t.SECU_RECEPTION = 500;
+    t.OTHER_RECEPTION = 500;
+    t.AFTER_ALARM_RECEPTION = 3000;
+    return t;
+}
+
+QStringList autoqueryDefaultLines() {
+    const TimingSettings d = TimingSettings::builtIn();
+    return {
+        QStringLiteral(";Altering this file may affect performance of whole system. In case of "
+                       "problems delete this file, it will be recreated with default values. All "
+                       "Times in mSec."),
+        QString::number(d.QUERY_DEV),
+        QStringLiteral(";Querying devices interval"),
+        QString::number(d.EMAIL_RUN),
+        QStringLiteral(";Querying events in email directory interval"),
+        QString::number(d.WAIT_FOR_RESET_DEV),
+        QStringLiteral(";Waiting after sending reset command to device"),
+        QString::number(d.TEMP_QUERY_DEV),
+        QStringLiteral(";Waiting for query devices"),
+        QString::number(d.AFTER_CONFIRMATION),
+        QStringLiteral(";Waiting for Confirmation from devices"),
+        QString::number(d.AFTER_RECEPTION),
+        QStringLiteral(";Waiting for reception from OL,TL,QL"),
+        QString::number(d.TRANSLATE_EVENT_TO_DIRECT),
+        QStringLiteral(";Translating event to direct interval"),
+        QString::number(d.SECU_RECEPTION),
+        QStringLiteral(";Delaying after security command reception"),
+        QString::number(d.OTHER_RECEPTION),
+        QStringLiteral(";Delaying after reception of data"),
+        QString::number(d.AFTER_ALARM_RECEPTION),
+        QStringLiteral(";Delaying after reception of Alarm data"),
+    };
+}
+
+TimingSettings parseAutoquery(const QStringList& lines) {
+    auto value = [&lines](int lineNumber) {
+        const QString text = lineNumber - 1 < lines.size() ? lines[lineNumber - 1] : QString();
+        return chkint(text, 1, 10000, 1200);
+    };
+    TimingSettings t;
+    t.QUERY_DEV = value(2);
+    t.EMAIL_RUN = value(4);
+    t.WAIT_FOR_RESET_DEV = value(6);
+    t.TEMP_QUERY_DEV = value(8);
+    t.AFTER_CONFIRMATION = value(10);
+    t.AFTER_RECEPTION = value(12);
+    t.TRANSLATE_EVENT_TO_DIRECT = value(14);
+    t.SECU_RECEPTION = value(16);
+    t.OTHER_RECEPTION = value(18);
+    t.AFTER_ALARM_RECEPTION = value(20);
+    return t;
+}
+
+bool writeDefaultFile(const DataRoot& root, EventLog& log, const QString& name,
+                      const QStringList& lines) {
+    const QString file = root.path(name);
+    if (QFileInfo::exists(file)) return true;
+    QString error;
+    if (!writeLinesAtomic(file, lines, &error)) {
+        log.admem(QLatin1String("Error writing configuration file: ") + name +
+                  QLatin1String(" -> ") + error);
+        return false;
+    }
+    return true;
+}
+
+TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log) {
+    const QString name = QStringLiteral("autoquery.cfg");
+    if (!root.exists(name)) {
+        writeDefaultFile(root, log, name, autoqueryDefaultLines());
+        return TimingSettings::builtIn();
+    }
+    const auto lines = readLines(root.path(name));
+    if (!lines) {
+        log.admem(QLatin1String("Error reading configuration file: ") + name);
+        return TimingSettings::builtIn();
+    }
+    return parseAutoquery(*lines);
+}
+
+void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings) {
+    const QString name = QStringLiteral("charset.cfg");
+    if (!root.exists(name)) {
+        writeDefaultFile(root, log, name,
+                         {QStringLiteral("windows-1250"), QStringLiteral("PL")});
+    }
+    const auto lines = readLines(root.path(name));
+    if (!lines) {
+        log.admem(QLatin1String("Error reading configuration file: ") + name);
+        return;  // the defaults stand
+    }
+    settings.charset = lines->value(0);
+    settings.language = lines->value(1);
+}
+
+std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log) {
+    const QString name = QStringLiteral("logsize.cfg");
+    if (!root.exists(name)) {
+        writeDefaultFile(root, log, name, {QStringLiteral("100000")});
+        return 100000;
+    }
+    const auto lines = readLines(root.path(name));
+    return chkint(lines ? lines->value(0) : QString(), 0, 1000000, 100000);
+}
+
+QStringList readRecipients(const DataRoot& root, const QString& name) {
+    const auto lines = readLines(root.path(name));
+    return lines ? *lines : QStringList();
+}
+
+TcpEventLauncher readOrCreateTcpEventCfg(const DataRoot& root, EventLog& log) {
+    const QString name = QStringLiteral("bin\\tcpevent.cfg");
+    root.makeDir(QStringLiteral("bin"));
+    if (!root.exists(name)) {
+        writeDefaultFile(root, log, name,
+                         {QStringLiteral("PushEvent.exe"), QStringLiteral("/EventsOnly")});
+    }
+    const auto lines = readLines(root.path(name));
+    if (!lines) log.admem(QLatin1String("Error reading configuration file: ") + name);
+    const QString bin = root.path(QStringLiteral("bin")) + QLatin1Char('/');
+    TcpEventLauncher launcher;
+    const QString program = lines ? lines->value(0) : QString();
+    // The program must lie in "bin": a name with a path in it is refused.
+    if (isValidName(program)) {
+        launcher.program = bin + program;
+    } else if (lines) {
+        log.admem(QLatin1String("Error in configuration file: ") + name +
+                  QLatin1String(" -> invalid program name \"") + program + QLatin1Char('"'));
+    }
+    launcher.workingDirectory = bin;
+    launcher.parameters = lines ? lines->value(1) : QString();
+    return launcher;
+}
+
+}  // namespace velmar

@@ -1,0 +1,361 @@
+#include "app/manager.h"
+
+#include <QLocale>
+#include <QProcess>
+#include <clocale>
+
+#include "app/first_run.h"
+#include "base/dir_listing.h"
+#include "base/text_file.h"
+
+namespace velmar {
+
+Manager::Manager(const QString& dataRoot, QStringList arguments, const Clock& clock,
+                 Subsystems* subsystems, QObject* parent)
+    : QObject(parent),
+      arguments_(std::move(arguments)),
+      clock_(clock),
+      root_(dataRoot),
+      log_(root_, clock_),
+      logFiles_(root_, log_, clock_),
+      digest_(root_, log_, clock_),
+      subsystems_(subsystems) {
+    if (!subsystems_) {
+        ownSubsystems_ = std::make_unique<Subsystems>();
+        subsystems_ = ownSubsystems_.get();
+    }
+    Timer1.setInterval(1000);
+    AutoQuery.setInterval(30000);
+    UpdateAfterReset.setInterval(1000);
+    Cancelbut.setInterval(5000);
+    oneHour.setInterval(10000);
+    smstimer.setInterval(60000);
+    Timertcp.setInterval(5);
+    minuteClock.setInterval(60000);
+    connect(&Timer1, &QTimer::timeout, this, &Manager::timer1Tick);
+    connect(&Cancelbut, &QTimer::timeout, this, &Manager::cancelbutTick);
+    connect(&oneHour, &QTimer::timeout, this, &Manager::oneHourTick);
+    connect(&smstimer, &QTimer::timeout, this, &Manager::smstimerTick);
+    connect(&Timer2, &QTimer::timeout, this, &Manager::timer2Tick);
+    connect(&UpdateAfterReset, &QTimer::timeout, this, &Manager::updateAfterResetTick);
+    connect(&AutoQuery, &QTimer::timeout, this, &Manager::autoQueryTick);
+    connect(&minuteClock, &QTimer::timeout, this, &Manager::minuteClockTick);
+    buildMenu();
+}
+
+Manager::~Manager() {
+    Terminat_ = true;
+    stopMainTimers();
+}
+
+void Manager::makeDirs(std::initializer_list<const char*> names) {
+    for (const char* name : names) root_.makeDir(QString::fromUtf8(name));
+}
+
+void Manager::debugLog(const char* word) {
+    if (flags_.debugtimer) log_.admem(QString::fromLatin1(word));
+}
+
+void Manager::start() {
+    if (started_) return;
+    started_ = true;
+    // The switch list comes before any other output.
+    for (const QString& arg : arguments_) {
+        if (isHelpSwitch(arg)) {
+            log_.toSink(QString::fromLatin1(kHelpText));
+            break;
+        }
+    }
+
+    makeDirs({"logs", "AllEvents"});                                        // 2
+    digest_.getemailsconfig();                                              // 3
+    settings_.linkel_addressing = root_.exists(QStringLiteral("linkel.cfg"));  // 4
+    settings_.disableExtern = false;
+    readOrCreateCharset(root_, log_, settings_);                            // 5
+    settings_.disableExtern =
+        root_.exists(QStringLiteral("Disable_Frequent_External_query.txt"));  // 6
+    // "emailsout" receives the log digest; without it the digest would be lost.
+    makeDirs({"emails", "emailstcp", "emails\\schedule", "db", "emailsout"});  // 7
+    subsystems_->translateTexts(QStringLiteral("ehs"));                     // 8
+    settings_.timing = readOrCreateAutoquery(root_, log_);                  // 9
+    settings_.smsadmins.clear();                                            // 11
+    settings_.smsreports.clear();
+    notmanulalexec_ = false;
+    state_.generateLayersVisible = false;
+    subsystems_->createSerialThread();                                      // 12
+    makeDirs({"batch"});                                                    // 13
+    makeDirs({"extern events"});                                            // 15
+    runFirstRunInstallation(root_, log_);                                   // 16
+    settings_.smsadmins = readRecipients(root_, QStringLiteral("smsadmins.cfg"));  // 17
+    settings_.smsreports = readRecipients(root_, QStringLiteral("smsreports.cfg"));
+    subsystems_->registerSecurityZoneNames();                               // 18
+    makeDirs({"logs", "logs\\status", "support", "logs\\Alarm", "logs\\Active", "logs\\Warning",
+              "logs\\Monitoring", "logs\\SensorSet", "logs\\ActiveSet", "logs\\MonitoringSet",
+              "logs\\AlarmSet", "logs\\WarningSet", "logs\\InputSet", "logs\\InputClear",
+              "audio to play", "backup-logs", "aliases", "aliases\\all", "smsout",
+              "smsin"});                                                    // 19
+    settings_.logsize = readOrCreateLogsize(root_, log_);                   // 20
+    log_.setLogSize(settings_.logsize);
+    if (firstArgumentIs(arguments_, QStringLiteral("/adl")))               // 21
+        writeAudioNameLists(root_, log_);
+    subsystems_->loadExpanderAndZoneNames();                                // 22
+    subsystems_->initMediaControl();
+    loadRecuActions();                                                      // 23
+    QLocale::setDefault(QLocale::c());                                      // 24
+    std::setlocale(LC_NUMERIC, "C");
+    makeDirs({"rxbuff", "txbuff", "logs"});                                 // 25
+    findAudioExt();                                                         // 26
+    state_.mainVisible = true;                                              // 27
+    Timer1.start();
+    oneHour.start();
+    smstimer.start();
+    minuteClock.start();
+
+    flags_.TCP_INDEX_INC = 0;                                               // 28
+    applySwitches(arguments_, flags_, state_.options, effects_);
+    for (int i = 0; i < effects_.deviceTableRebuilds; ++i) subsystems_->buildDeviceTables();
+    if (effects_.cancelRequested) {
+        Cancelbut.setInterval(2000);
+        Cancelbut.start();
+    }
+    if (effects_.disableOneHour) oneHour.stop();
+    if (effects_.applyAdminSet) settings_.timing = TimingSettings::adminSet();
+    if (effects_.linkelMenu) state_.mainVisible = false;
+    buildMenu();
+    Timer1.start();
+
+    subsystems_->buildDeviceTables();                                       // 29
+    captionn_ = state_.countdownLabel;                                      // 30
+    if (!(flags_.offline && !flags_.tcpqueryen)) subsystems_->startEventScan();  // 31
+    if (!flags_.offline && !flags_.via_linkel) subsystems_->startSerialThread();  // 32
+    subsystems_->loadCommandAliases();                                      // 33
+    subsystems_->translateTexts(QStringLiteral("ehs"));                     // 34
+    startTcpEventHelpers();                                                 // 36
+    emit stateChanged();
+}
+
+void Manager::loadRecuActions() {
+    recu_actions_.clear();
+    if (!root_.exists(QStringLiteral("heater.evt"))) return;
+    const auto lines = readLines(root_.path(QStringLiteral("heater.evt")));
+    if (!lines) {
+        log_.admem(QStringLiteral("Error reading file: heater.evt"));
+        return;
+    }
+    for (int i = 0; i < 53; ++i) recu_actions_.append(lines->value(22 + i));
+}
+
+void Manager::findAudioExt() {
+    const QStringList files =
+        listDir(root_.path(QStringLiteral("audios")), QStringLiteral("*.*"), EntryKind::Files);
+    if (files.isEmpty()) return;
+    const QString& first = files.first();
+    const int dot = first.lastIndexOf(QLatin1Char('.'));
+    audioext_ = dot >= 0 ? first.mid(dot) : QString();
+}
+
+void Manager::startTcpEventHelpers() {
+    const QString setup = QStringLiteral("bin\\LinkelSetup.exe");
+    auto copyHelpers = [this, &setup] {
+        if (!root_.exists(setup)) return;
+        logFiles_.cp(setup, QStringLiteral("bin\\PushEvent.exe"), true);
+        logFiles_.cp(setup, QStringLiteral("bin\\RunEvent.exe"), true);
+    };
+    copyHelpers();
+    if (!root_.exists(QStringLiteral("bin\\tcpevent.cfg"))) copyHelpers();
+    settings_.tcpEvent = readOrCreateTcpEventCfg(root_, log_);
+}
+
+void Manager::buildMenu() {
+    const bool linkel = effects_.linkelMenu;
+    state_.menu = {
+        {MenuAction::EventsManager, QStringLiteral("Events Manager"),
+         QStringLiteral("Manage Events and Sheduler"), !linkel, false},
+        {MenuAction::ViewResults, QStringLiteral("View Results"),
+         QStringLiteral("Show Results Window"), true, true},
+        {MenuAction::AlarmConfiguration, QStringLiteral("Alarm Configuration"),
+         QStringLiteral("Configuration / Programming Alarm Devices"), false, false},
+        {MenuAction::QuartelConfiguration, QStringLiteral("Quartel Configuration"),
+         QStringLiteral("Configuration / Programming Quartel Devices"), !linkel, false},
+        {MenuAction::RunCommand, QStringLiteral("Run Command"), QString(), true,
+         flags_.linkel_companion},
+        {MenuAction::Heating, QStringLiteral("Heating"), QString(), true, false},
+        {MenuAction::About, QStringLiteral("About"), QStringLiteral("About Application"), true,
+         true},
+        {MenuAction::ShutDown, QStringLiteral("Shut down"), QStringLiteral("Exit Application"),
+         true, true},
+        {MenuAction::Administration, QStringLiteral("Administration"), QString(),
+         effects_.showAdministration && !linkel, false},
+        {MenuAction::AdministrationCD, QStringLiteral("Administration CD"), QString(),
+         effects_.showAdministrationCD && !linkel, false},
+        {MenuAction::EthernetModuleConfiguration, QStringLiteral("Ethernet Module Configuration"),
+         QString(), false, false},
+    };
+}
+
+void Manager::setOption(int index, bool checked) {
+    switch (index) {
+        case 0: state_.options.updateTime = checked; break;
+        case 1: state_.options.updateEvents = checked; break;
+        case 2: state_.options.resetDevices = checked; break;
+        default: state_.options.updateConfiguration = checked; break;
+    }
+    Timer1.stop();  // any click freezes the countdown until "Run" or "Cancel"
+    emit stateChanged();
+}
+
+void Manager::timer1Tick() {
+    debugLog("tm1");
+    if (firstArgumentIs(arguments_, QStringLiteral("/cdr"))) {
+        subsystems_->generateLayers();
+        shutdown();
+        return;
+    }
+    state_.controlsVisible = true;
+    state_.progressMax = 90;
+    state_.resultsVisible = false;
+    mainWindowActivated();
+    Timer1.setInterval(1000);
+    state_.progress = std::min(state_.progress + 3, state_.progressMax);
+    flags_.timer_start -= 1;
+    state_.countdownLabel =
+        captionn_ + QLatin1Char(' ') + QString::number(flags_.timer_start) + QLatin1String(" s");
+    if (flags_.timer_start == 0) {
+        Timer1.stop();
+        run();
+        state_.resultsVisible = true;
+        state_.mainVisible = false;
+    }
+    if (flags_.offline) {
+        UpdateAfterReset.stop();
+        subsystems_->stopConfigurationTimers();
+        AutoQuery.stop();
+        oneHour.stop();
+        smstimer.stop();
+        flags_.timer_start = 0;
+        run();
+        stopMainTimers();
+    }
+    Timer2.setInterval(10000);
+    Timer2.start();
+    emit stateChanged();
+}
+
+void Manager::stopMainTimers() {
+    for (QTimer* t : {&Timer1, &AutoQuery, &UpdateAfterReset, &Cancelbut, &oneHour, &smstimer,
+                      &Timer2, &Timertcp, &minuteClock})
+        t->stop();
+    if (!shutDown_) subsystems_->stopConfigurationTimers();
+}
+
+void Manager::run() {
+    AutoQuery.stop();
+    Timer1.stop();
+    state_.mainVisible = false;
+    state_.resultsVisible = true;
+    UpdateAfterReset.setInterval(1000);
+    UpdateAfterReset.start();
+    state_.trayEnabled = true;
+    subsystems_->startPanelServer();
+    if (flags_.mobile) subsystems_->showMobileExports();
+    emit stateChanged();
+}
+
+void Manager::cancel() {
+    state_.trayEnabled = true;
+    Timer1.stop();
+    state_.mainVisible = false;
+    state_.resultsVisible = true;
+    notstart_ = true;
+    AutoQuery.setInterval(5000);
+    AutoQuery.start();
+    emit stateChanged();
+}
+
+void Manager::cancelbutTick() {
+    debugLog("ca n cel");
+    Cancelbut.stop();
+    Timer1.stop();
+    cancel();
+}
+
+void Manager::oneHourTick() {
+    oneHour.setInterval(36000000);
+    debugLog("one hour");
+    log_.armCheck();
+}
+
+void Manager::smstimerTick() {
+    debugLog("sms timer");
+    smstimer.stop();
+    subsystems_->startHelperSupervision();
+}
+
+void Manager::timer2Tick() {
+    Timer2.stop();
+    subsystems_->configWindowInitialWork();
+}
+
+void Manager::updateAfterResetTick() {
+    if (subsystems_->updateAfterResetTick()) return;
+    // Without an update sequence the start-up phase ends at once; the query cycle follows
+    // 15 s later, as after the last update step.
+    UpdateAfterReset.stop();
+    notstart_ = true;
+    AutoQuery.setInterval(15000);
+    AutoQuery.start();
+}
+
+void Manager::autoQueryTick() {
+    if (!subsystems_->queryCycleTick()) AutoQuery.stop();
+}
+
+void Manager::minuteClockTick() {
+    digest_.getlogs();
+    subsystems_->minuteClock();
+}
+
+void Manager::mainWindowActivated() { log_.armCheck(); }
+
+void Manager::trigger(MenuAction action) {
+    switch (action) {
+        case MenuAction::ShutDown:
+            shutdown();
+            return;
+        case MenuAction::ViewResults:
+            state_.resultsVisible = true;
+            emit stateChanged();
+            break;
+        case MenuAction::RunCommand:
+            if (flags_.linkel_companion) {
+                const TcpEventLauncher& l = settings_.tcpEvent;
+                if (l.program.isEmpty() ||
+                    !QProcess::startDetached(l.program, QProcess::splitCommand(l.parameters),
+                                             l.workingDirectory)) {
+                    log_.admem(QLatin1String("Error starting program: ") + l.program);
+                }
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    emit windowRequested(action);
+}
+
+void Manager::shutdown() {
+    if (shutDown_) return;
+    for (QTimer* t : {&UpdateAfterReset, &Timer1, &AutoQuery, &oneHour, &Cancelbut, &smstimer})
+        t->stop();
+    Terminat_ = true;
+    subsystems_->stopConfigurationTimers();
+    shutDown_ = true;
+    stopMainTimers();
+    subsystems_->closeSerialPort();
+    const QString error = subsystems_->stopPanelServer();
+    if (!error.isEmpty()) log_.admem(QLatin1String("Error deactivating server socket: ") + error);
+    subsystems_->joinThreads(1000);
+    emit quitRequested(0);
+}
+
+}  // namespace velmar

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "app/config_files.h"
+#include "app/subsystems.h"
+#include "app/switches.h"
+#include "base/clock.h"
+#include "base/data_root.h"
+#include "log/event_log.h"
+#include "log/log_digest.h"
+#include "log/log_files.h"
+
+namespace velmar {
+
+// Entries of the notification-area pop-up menu, in menu order.
+enum class MenuAction {
+    EventsManager,
+    ViewResults,
+    AlarmConfiguration,
+    QuartelConfiguration,
+    RunCommand,
+    Heating,
+    About,
+    ShutDown,
+    Administration,
+    AdministrationCD,
+    EthernetModuleConfiguration,
+};
+
+struct MenuEntry {
+    MenuAction action;
+    QString caption;
+    QString hint;
+    bool visible = true;
+    bool enabled = true;
+};
+
+// What the main window, the Results window and the tray icon show. Headless mode keeps the
+// same state without windows.
+struct MainWindowState {
+    QString caption = QStringLiteral("Velmar Manager");
+    bool mainVisible = false;
+    bool resultsVisible = false;
+    bool trayEnabled = false;
+    bool controlsVisible = false;  // option boxes, "Run", "Cancel", progress bar, label
+    QString countdownLabel = QStringLiteral("Auto Execute selected options in :");
+    int progress = 0;
+    int progressMax = 90;
+    StartupOptions options;
+    bool generateLayersVisible = true;
+    std::vector<MenuEntry> menu;
+};
+
+// The manager context: the data root, the event log, the settings and flags, the main
+// window's timers and the start-up, countdown, "Run", "Cancel" and shutdown logic. Windows are
+// thin views over it.
+class Manager : public QObject {
+    Q_OBJECT
+public:
+    // `arguments` are the documented switches only (the Linux options already taken out).
+    Manager(const QString& dataRoot, QStringList arguments, const Clock& clock,
+            Subsystems* subsystems = nullptr, QObject* parent = nullptr);
+    ~Manager() override;
+
+    // Start-up steps 1-36, then the timers run.
+    void start();
+
+    const DataRoot& dataRoot() const { return root_; }
+    EventLog& log() { return log_; }
+    LogFiles& logFiles() { return logFiles_; }
+    LogDigest& logDigest() { return digest_; }
+    const Settings& settings() const { return settings_; }
+    const StartupFlags& flags() const { return flags_; }
+    const MainWindowState& windowState() const { return state_; }
+    const QString& audioext() const { return audioext_; }
+    const QStringList& recu_actions() const { return recu_actions_; }
+    bool notstart() const { return notstart_; }
+    void setNotstart(bool value) { notstart_ = value; }
+    bool terminating() const { return Terminat_.load(); }
+    const QStringList& arguments() const { return arguments_; }
+    Subsystems& subsystems() { return *subsystems_; }
+
+    // Operator actions
+    void setOption(int index, bool checked);  // 0 time, 1 events, 2 reset, 3 configuration
+    void run();
+    void cancel();
+    void shutdown();
+    void mainWindowActivated();
+    void trigger(MenuAction action);
+
+    // The main window's timers, under their documented names.
+    QTimer Timer1;
+    QTimer AutoQuery;
+    QTimer UpdateAfterReset;
+    QTimer Cancelbut;
+    QTimer oneHour;
+    QTimer smstimer;
+    QTimer Timer2;
+    QTimer Timertcp;
+    // The configuration window's one-minute clock (log digest, PC-side schedule).
+    QTimer minuteClock;
+
+signals:
+    void stateChanged();
+    // A window the model cannot show itself (Results, About, and the later windows).
+    void windowRequested(velmar::MenuAction action);
+    void quitRequested(int exitCode);
+
+private:
+    void debugLog(const char* word);
+    void timer1Tick();
+    void cancelbutTick();
+    void oneHourTick();
+    void smstimerTick();
+    void timer2Tick();
+    void updateAfterResetTick();
+    void autoQueryTick();
+    void minuteClockTick();
+    void buildMenu();
+    void startTcpEventHelpers();
+    void loadRecuActions();
+    void findAudioExt();
+    void stopMainTimers();
+    void makeDirs(std::initializer_list<const char*> names);
+
+    QStringList arguments_;
+    const Clock& clock_;
+    DataRoot root_;
+    EventLog log_;
+    LogFiles logFiles_;
+    LogDigest digest_;
+    Settings settings_;
+    StartupFlags flags_;
+    SwitchEffects effects_;
+    MainWindowState state_;
+    std::unique_ptr<Subsystems> ownSubsystems_;
+    Subsystems* subsystems_;
+    QString captionn_;
+    QString audioext_ = QStringLiteral(".mp3");
+    QStringList recu_actions_;
+    bool notstart_ = false;
+    bool notmanulalexec_ = false;
+    bool started_ = false;
+    bool shutDown_ = false;
+    std::atomic<bool> Terminat_{false};
+};
+
+}  // namespace velmar

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace velmar {
+
+// The data root is the working directory with a final "bin" component (any case) removed; it
+// always ends with "/". "/opt/Binaries/bin" gives "/opt/Binaries/", "/opt/bin/x" stays as it is.
+QString dataRootFromWorkingDir(const QString& workingDir);
+
+// Maps the system's relative names ("devices aliases\55-1.dev", "logs\status") to paths under
+// the data root. Backslashes become "/". Each component that already exists on disk is found
+// whatever its case ("Batch" and "batch" are one folder); missing components keep the spelling
+// given. Names are trusted system names: names that come from files or clients must pass
+// isValidName() before they are joined into a relative name.
+class DataRoot {
+public:
+    explicit DataRoot(QString root);
+
+    const QString& root() const { return root_; }
+    QString path(const QString& relativeName) const;
+    bool exists(const QString& relativeName) const;
+    // Creates one directory level; false when it could not be created and does not exist.
+    bool makeDir(const QString& relativeName) const;
+
+private:
+    QString root_;
+};
+
+// Resolves `relative` ("/"-separated) below the existing directory `base`, matching each
+// existing component case-insensitively. Exported for the registry and tests.
+QString resolveCaseInsensitive(const QString& base, const QString& relative);
+
+}  // namespace velmar

@@ -1,0 +1,186 @@
+#include "base/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "base/cp1250.h"
+
+namespace velmar {
+
+namespace {
+
+void setError(QString* error, const QString& text) {
+    if (error) *error = text;
+}
+
+QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+QString tempPathFor(const QString& target) {
+    static std::atomic<unsigned> counter{0};
+    const int slash = target.lastIndexOf(QLatin1Char('/'));
+    const QString dir = slash >= 0 ? target.left(slash + 1) : QString();
+    return dir + QLatin1String(kTempPrefix) + QString::number(::getpid()) + QLatin1Char('-') +
+           QString::number(counter.fetch_add(1)) + QLatin1String(".tmp");
+}
+
+bool writeAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Writes `bytes` into a new temporary file next to `target`; returns its path.
+std::optional<QString> writeTemp(const QString& target, const QByteArray& bytes, QString* error) {
+    const QString tmp = tempPathFor(target);
+    const QByteArray native = QFile::encodeName(tmp);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        setError(error, target + QLatin1String(": ") + errnoText());
+        return std::nullopt;
+    }
+    const bool ok = writeAll(fd, bytes.constData(), bytes.size());
+    const QString why = ok ? QString() : errnoText();
+    if (::close(fd) != 0 || !ok) {
+        setError(error, target + QLatin1String(": ") + (why.isEmpty() ? errnoText() : why));
+        ::unlink(native.constData());
+        return std::nullopt;
+    }
+    return tmp;
+}
+
+}  // namespace
+
+QStringList splitLines(const QByteArray& bytes) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    while (start < n) {
+        qsizetype end = bytes.indexOf('\n', start);
+        const bool last = end < 0;
+        if (last) end = n;
+        qsizetype stop = end;
+        if (stop > start && bytes[stop - 1] == '\r') --stop;
+        lines.append(fromCp1250(QByteArrayView(bytes.constData() + start, stop - start)));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::optional<QByteArray> readFile(const QString& path, QString* error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        setError(error, path + QLatin1String(": ") + f.errorString());
+        return std::nullopt;
+    }
+    QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        setError(error, path + QLatin1String(": ") + f.errorString());
+        return std::nullopt;
+    }
+    return data;
+}
+
+std::optional<QStringList> readLines(const QString& path) {
+    const auto bytes = readFile(path);
+    if (!bytes) return std::nullopt;
+    return splitLines(*bytes);
+}
+
+QByteArray joinLines(const QStringList& lines) {
+    QByteArray out;
+    for (const QString& line : lines) {
+        out += toCp1250(line);
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
+    const auto tmp = writeTemp(path, bytes, error);
+    if (!tmp) return false;
+    if (::rename(QFile::encodeName(*tmp).constData(), QFile::encodeName(path).constData()) != 0) {
+        setError(error, path + QLatin1String(": ") + errnoText());
+        ::unlink(QFile::encodeName(*tmp).constData());
+        return false;
+    }
+    return true;
+}
+
+bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* error) {
+    return writeFileAtomic(path, joinLines(lines), error);
+}
+
+bool appendFile(const QString& path, const QByteArray& bytes, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        setError(error, path + QLatin1String(": ") + errnoText());
+        return false;
+    }
+    const bool ok = writeAll(fd, bytes.constData(), bytes.size());
+    const QString why = ok ? QString() : errnoText();
+    if (::close(fd) != 0 || !ok) {
+        setError(error, path + QLatin1String(": ") + (why.isEmpty() ? errnoText() : why));
+        return false;
+    }
+    return true;
+}
+
+bool copyFile(const QString& source, const QString& target, bool failIfExists, QString* error) {
+    if (failIfExists && QFile::exists(target)) {
+        setError(error, target + QLatin1String(": exists"));
+        return false;
+    }
+    const auto bytes = readFile(source, error);
+    if (!bytes) return false;
+    if (!failIfExists) return writeFileAtomic(target, *bytes, error);
+    const auto tmp = writeTemp(target, *bytes, error);
+    if (!tmp) return false;
+    // link() fails when the target exists, so a target that appeared meanwhile is kept.
+    const QByteArray tmpName = QFile::encodeName(*tmp);
+    const int rc = ::link(tmpName.constData(), QFile::encodeName(target).constData());
+    if (rc != 0) setError(error, target + QLatin1String(": ") + errnoText());
+    ::unlink(tmpName.constData());
+    return rc == 0;
+}
+
+std::optional<QString> createUnique(const QString& dir, const QString& stem, const QString& suffix,
+                                    const QByteArray& bytes, QString* error, int maxTries) {
+    QString base = dir;
+    if (!base.isEmpty() && !base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+    const auto tmp = writeTemp(base + stem + suffix, bytes, error);
+    if (!tmp) return std::nullopt;
+    const QByteArray tmpName = QFile::encodeName(*tmp);
+    QString name = stem;
+    std::optional<QString> taken;
+    for (int i = 0; i < maxTries; ++i, name += QLatin1Char('_')) {
+        const QString candidate = base + name + suffix;
+        if (::link(tmpName.constData(), QFile::encodeName(candidate).constData()) == 0) {
+            taken = candidate;
+            break;
+        }
+        if (errno != EEXIST) {
+            setError(error, candidate + QLatin1String(": ") + errnoText());
+            break;
+        }
+    }
+    if (!taken && error && error->isEmpty())
+        setError(error, base + stem + suffix + QLatin1String(": no free name"));
+    ::unlink(tmpName.constData());
+    return taken;
+}
+
+}  // namespace velmar

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace velmar {
+
+// Text files are Windows-1250 with CR LF line ends. Readers accept CR LF, LF and a missing
+// final line break; a final line break does not make an extra empty line.
+QStringList splitLines(const QByteArray& bytes);
+std::optional<QStringList> readLines(const QString& path);
+// Each line followed by CR LF.
+QByteArray joinLines(const QStringList& lines);
+
+// Raw file helpers. Every function reports failure through its result and, when `error` is not
+// null, a message naming the cause.
+std::optional<QByteArray> readFile(const QString& path, QString* error = nullptr);
+
+// Replaces `path` atomically: the bytes go to a temporary file in the same directory (a hidden
+// name that matches no reader's pattern) that is then renamed over the target.
+bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* error = nullptr);
+
+// Appends bytes at the end of `path`, creating it when missing.
+bool appendFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// Copies `source` to `target` atomically (the target is never seen half written). With
+// `failIfExists` an existing target stays untouched and the result is false.
+bool copyFile(const QString& source, const QString& target, bool failIfExists,
+              QString* error = nullptr);
+
+// Writes a new file in `dir` named stem + zero or more "_" + suffix, taking the first name that
+// is free. The content is complete before the name appears, and two writers can never take the
+// same name. Returns the full path taken, or nothing after `maxTries` names or on an I/O error.
+std::optional<QString> createUnique(const QString& dir, const QString& stem, const QString& suffix,
+                                    const QByteArray& bytes, QString* error = nullptr,
+                                    int maxTries = 1000);
+
+// Prefix of the temporary files made by the writers above; listings skip them.
+inline constexpr const char* kTempPrefix = ".~velmar-";
+
+}  // namespace velmar

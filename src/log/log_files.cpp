@@ -1,0 +1,84 @@
+#include "log/log_files.h"
+
+#include <QFile>
+
+#include "base/cp1250.h"
+#include "base/dir_listing.h"
+#include "base/names.h"
+#include "base/text_file.h"
+#include "log/event_log.h"
+
+namespace velmar {
+
+LogFiles::LogFiles(const DataRoot& root, EventLog& log, const Clock& clock)
+    : root_(root), log_(log), clock_(clock) {}
+
+void LogFiles::WriteLog(const QString& filename, const QString& devn, const QString& commn,
+                        const QString& views, const QString& /*shortcommand*/) {
+    const QString line = EventLog::formatLine(clock_.now(), devn + QLatin1String(" ->    ") + commn);
+    QString error;
+    if (!appendFile(root_.path(QLatin1String("logs\\") + filename), toCp1250(line) + "\r\n",
+                    &error)) {
+        log_.admem(QLatin1String("Error writing log file: ") + filename + QLatin1String(" -> ") +
+                   error);
+    }
+    if (views.isEmpty()) return;
+    if (!writeLinesAtomic(root_.path(QLatin1String("status\\") + filename),
+                          {devn + QLatin1String(" - ") + commn}, &error)) {
+        log_.admem(QLatin1String("Error writing  file: status\\") + filename +
+                   QLatin1String(" -> ") + error);
+    }
+}
+
+void LogFiles::copygraph(const QString& devname, const QString& command,
+                         const QString& shortcommand) {
+    const QString picture = devname + QLatin1String(" - ") + shortcommand + QLatin1String(".asc");
+    if (!isValidName(picture) || !isValidName(devname + QLatin1String(".log"))) {
+        log_.admem(QLatin1String("Error copygraph: invalid name \"") + picture +
+                   QLatin1Char('"'));
+        return;
+    }
+    const QStringList views =
+        listDir(root_.path(QStringLiteral("all graphics")), QStringLiteral("*"), EntryKind::Dirs);
+    QString last;
+    for (const QString& v : views) {
+        if (ftime_) {
+            for (const QString& dir : {QStringLiteral("logs"), QStringLiteral("status"),
+                                       QStringLiteral("views"), QLatin1String("logs\\") + v,
+                                       QLatin1String("status\\") + v}) {
+                root_.makeDir(dir);
+            }
+            root_.makeDir(QLatin1String("views\\") + v);
+        }
+        crfile(v + QLatin1String(".blk"));
+        const QString source = QLatin1String("all graphics\\") + v + QLatin1Char('\\') + picture;
+        const QString target = QLatin1String("views\\") + v + QLatin1Char('\\') + picture;
+        if (root_.exists(source) && !root_.exists(target) && cp(source, target, true)) {
+            WriteLog(v + QLatin1Char('\\') + v + QLatin1String(".log"), devname, command, v,
+                     shortcommand);
+        }
+        WriteLog(v + QLatin1Char('\\') + devname + QLatin1String(".log"), devname, command, v,
+                 shortcommand);
+        delfile(v + QLatin1String(".blk"));
+        last = v;
+    }
+    ftime_ = false;
+    crfile(last + QLatin1String(".stp"));
+}
+
+bool LogFiles::crfile(const QString& name) {
+    QString error;
+    if (!writeLinesAtomic(root_.path(name), {QStringLiteral("1")}, &error)) {
+        log_.admem(QLatin1String("Error writing crfile: ") + name + QLatin1String(" ->") + error);
+        return false;
+    }
+    return true;
+}
+
+bool LogFiles::delfile(const QString& name) { return QFile::remove(root_.path(name)); }
+
+bool LogFiles::cp(const QString& source, const QString& target, bool failIfExists) {
+    return copyFile(root_.path(source), root_.path(target), failIfExists);
+}
+
+}  // namespace velmar
