@@ -131,6 +131,7 @@ void Manager::start() {
     subsystems_->loadCommandAliases();                                      // 33
     subsystems_->translateTexts(QStringLiteral("ehs"));                     // 34
     startTcpEventHelpers();                                                 // 36
+    log_.admem(QLatin1String("Velmar Manager started, data root ") + root_.root());
     emit stateChanged();
 }
 
@@ -355,6 +356,7 @@ void Manager::shutdown() {
     const QString error = subsystems_->stopPanelServer();
     if (!error.isEmpty()) log_.admem(QLatin1String("Error deactivating server socket: ") + error);
     subsystems_->joinThreads(1000);
+    log_.admem(QStringLiteral("Velmar Manager shut down"));
     emit quitRequested(0);
 }
 

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The manager started headless on an empty data root: the directory tree, the first-run and
+# default files byte for byte, no rewrite on the second run, the help text, SIGTERM.
+set -euo pipefail
+BIN="$1"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+ROOT="$WORK/root"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Starts velmar in the background; waits until the log says it started.
+start() {
+  "$BIN/velmar" --headless --root "$ROOT" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  PID=$!
+  for _ in $(seq 1 200); do
+    grep -q "Velmar Manager started" "$WORK/out.txt" 2>/dev/null && return 0
+    kill -0 "$PID" 2>/dev/null || fail "velmar exited early: $(cat "$WORK/err.txt")"
+    sleep 0.05
+  done
+  fail "velmar did not start"
+}
+
+# Sends SIGTERM and checks that velmar ends within 2 s with exit code 0.
+stop() {
+  kill -TERM "$PID"
+  for _ in $(seq 1 40); do
+    if ! kill -0 "$PID" 2>/dev/null; then
+      wait "$PID" || fail "exit code $?"
+      return 0
+    fi
+    sleep 0.05
+  done
+  kill -KILL "$PID"
+  fail "velmar did not stop within 2 s of SIGTERM"
+}
+
+expect_file() {  # relative name, expected bytes (printf format)
+  printf "$2" >"$WORK/expected"
+  cmp -s "$WORK/expected" "$ROOT/$1" || { od -c "$ROOT/$1" | head; fail "content of $1"; }
+}
+
+start /offline /nd
+stop
+
+for d in logs AllEvents emails emailstcp emails/schedule db batch "extern events" logs/status \
+  support logs/Alarm logs/Active logs/Warning logs/Monitoring logs/SensorSet logs/ActiveSet \
+  logs/MonitoringSet logs/AlarmSet logs/WarningSet logs/InputSet logs/InputClear \
+  "audio to play" backup-logs aliases aliases/all smsout smsin rxbuff txbuff emailsout; do
+  [ -d "$ROOT/$d" ] || fail "directory $d missing"
+done
+
+R="$ROOT/"
+expect_file preinstalled.txt '1\r\n'
+expect_file charset.cfg 'windows-1250\r\nPL\r\n'
+expect_file logsize.cfg '100000\r\n'
+expect_file bin/tcpevent.cfg 'PushEvent.exe\r\n/EventsOnly\r\n'
+expect_file killexec/velmar.runs "Velmar Manager\r\nvelmar.exe\r\n/ne /nd /nr /nt\r\n100000\r\n120\r\n${R}external.stp\r\n\r\n"
+expect_file exec/email.runs 'Email Gateway for Velmar\r\nPostRelay.exe\r\n\r\n120\r\n120\r\n\r\n'
+expect_file exec/sms.runs 'Sms Gateway for Velmar\r\nTextRelay.exe\r\n\r\n90\r\n30\r\n\r\n'
+expect_file exec/wdt.runs "System Monitor for Velmar\r\nWatchman.exe\r\n\r\n200000\r\n40\r\n${R}wdt.blk\r\n\r\n"
+expect_file killexec/ftp.runs_ "Ftp Gateway for Velmar\r\nFileRelay.exe\r\n/U:user /P:kiwi /W:server /D:directory  /Interval:30 /RecreateDirs /Incremental /CP:UTF8 /CPF:UTF8\r\n1000\r\n120\r\n${R}FileRelay.stp\r\n\r\n"
+expect_file killexec/bluetooth.runs_ 'BlueTooth Gateway for Velmar\r\nRadioRelay.exe\r\n\r\n10000000\r\n100\r\n\r\n'
+expect_file killexec/Soundbox.runs 'Soundbox for Velmar\r\nSoundbox.exe\r\n\r\n10000000\r\n110\r\n\r\n'
+expect_file ir/winamp.usr 'Play/Pause{$2#399}\r\nStop{$1#5CC2}\r\nFile{$2#3E8}\r\nNext Track{$2#3D6}\r\nPrevious Track{$2#3D7}\r\nNext Program{$2#390}\r\nPrevious Program{$2#391}\r\nForward{$2#39C}\r\nBackward{$2#39B}\r\nMenu Left{$2#3E2}\r\nMenu Right{$2#3E1}\r\nMenu Top{$2#3C2}\r\nMenu Bottom{$2#3C3}\r\nDisplay{$2#3C1}\r\nTimer{$2#3E0}\r\nMenu{$2#3CD}\r\nVolume +{$2#92}\r\nVolume -{$2#93}\r\nEject{$2#396}\r\nShuffle{$2#3D8}\r\nRepeat{$1#523D}\r\n\r\n'
+head -c 60 "$ROOT/autoquery.cfg" | grep -q '^;Altering this file' || fail "autoquery.cfg"
+[ "$(wc -l <"$ROOT/autoquery.cfg")" -eq 21 ] || fail "autoquery.cfg is not 21 lines"
+
+# Log lines: stamp, separator, text, CR LF; the ".log" copy equals the ".logs" file.
+grep -qaP '^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d :    Velmar Manager started, data root .*\r$' \
+  "$ROOT/logs/all.logs" || fail "log line format"
+cmp -s "$ROOT/logs/all.logs" "$ROOT/logs/all.log" || fail "all.log differs from all.logs"
+
+# Second run: nothing rewritten; a deleted first-run file stays deleted.
+find "$ROOT" -type f ! -path "*/logs/*" -printf '%p %T@ %s\n' | sort >"$WORK/before"
+rm "$ROOT/exec/sms.runs"
+grep -v "exec/sms.runs" "$WORK/before" >"$WORK/before2"
+sleep 1.1  # modification times have 1 s resolution on some file systems
+start /offline /nd
+stop
+find "$ROOT" -type f ! -path "*/logs/*" -printf '%p %T@ %s\n' | sort >"$WORK/after"
+diff "$WORK/before2" "$WORK/after" || fail "files rewritten on the second run"
+
+# Help: exactly the switch list, before anything else; "/help" prints nothing of it.
+start /h /offline /nd
+stop
+printf 'Params:\r\n/adl\tGenerate Event Names for recording application - "Audiograbber", (notifications of events for "Soundbox.exe")\r\n/ne\tDo not update Events to devices\r\n/nd\tDo not delay on start\r\n/nr\tDo not reset devices on start\r\n/offline\tUse for remote controll when no hardware is locally connected\r\n/debug\tWerbose mode for detection of problems\r\n/cdr\tGenerate input files for CorelDraw (creating visualisation objects for Panorama.exe)\r\n/e\tUpdate Events to all devices on start\r\n/t\tSet Time in all devices on start\r\n/r\tRestart all devices on start\r\n/mobile\tGenerate Files for mobile or PDA Remote Controller\r\n/cancel\tDo nothing on start\r\n\r\n\r\n' >"$WORK/help"
+head -c "$(stat -c %s "$WORK/help")" "$WORK/out.txt" | cmp -s - "$WORK/help" || fail "help text"
+for sw in /H '/?'; do
+  start "$sw" /offline /nd
+  stop
+  head -c "$(stat -c %s "$WORK/help")" "$WORK/out.txt" | cmp -s - "$WORK/help" || fail "help text for $sw"
+done
+start /help /offline /nd
+stop
+grep -q "Params:" "$WORK/out.txt" && fail "/help printed the switch list"
+# Rotation: a 150 kB "all.logs" over the 100000-byte limit moves into "backup-logs" with the
+# next line after the check was armed (the countdown activates the main window).
+head -c 150000 /dev/zero | tr '\0' 'x' >"$ROOT/logs/all.logs"
+rm -f "$ROOT"/backup-logs/*
+start /offline /nd /debug
+for _ in $(seq 1 200); do grep -q ":    tm1" "$WORK/out.txt" && break; sleep 0.05; done
+stop
+ls "$ROOT/backup-logs" | grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}_[0-9]{2}_[0-9]{2}-all\.logs$' ||
+  fail "no rotated all.logs in backup-logs: $(ls "$ROOT/backup-logs")"
+[ "$(stat -c %s "$ROOT/logs/all.logs")" -lt 1000 ] || fail "all.logs not rotated"
+grep -q "Velmar Manager shut down" "$ROOT/logs/all.logs" || fail "line after rotation missing"
+
+# SIGINT runs the same shutdown.
+start /offline /nd
+kill -INT "$PID"
+wait "$PID" || fail "SIGINT exit code $?"
+echo "startup e2e: ok"
