@@ -7,7 +7,7 @@ namespace velmar {
 // Program name and version.
 class AboutWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutWindow(QWidget* parent = nullptr);
 };
 

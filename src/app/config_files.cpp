@@ -75,7 +75,8 @@ TimingSettings parseAutoquery(const QStringList& lines) {
 bool writeDefaultFile(const DataRoot& root, EventLog& log, const QString& name,
                       const QStringList& lines) {
     const QString file = root.path(name);
-    if (QFileInfo::exists(file)) return true;
+    if (QFileInfo::exists(file))
+        return true;
     QString error;
     if (!writeLinesAtomic(file, lines, &error)) {
         log.admem(QLatin1String("Error writing configuration file: ") + name +
@@ -102,8 +103,7 @@ TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log) {
 void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings) {
     const QString name = QStringLiteral("charset.cfg");
     if (!root.exists(name)) {
-        writeDefaultFile(root, log, name,
-                         {QStringLiteral("windows-1250"), QStringLiteral("PL")});
+        writeDefaultFile(root, log, name, {QStringLiteral("windows-1250"), QStringLiteral("PL")});
     }
     const auto lines = readLines(root.path(name));
     if (!lines) {
@@ -137,7 +137,8 @@ TcpEventLauncher readOrCreateTcpEventCfg(const DataRoot& root, EventLog& log) {
                          {QStringLiteral("PushEvent.exe"), QStringLiteral("/EventsOnly")});
     }
     const auto lines = readLines(root.path(name));
-    if (!lines) log.admem(QLatin1String("Error reading configuration file: ") + name);
+    if (!lines)
+        log.admem(QLatin1String("Error reading configuration file: ") + name);
     const QString bin = root.path(QStringLiteral("bin")) + QLatin1Char('/');
     TcpEventLauncher launcher;
     const QString program = lines ? lines->value(0) : QString();

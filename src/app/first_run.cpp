@@ -11,12 +11,28 @@ namespace velmar {
 std::vector<std::pair<QString, QStringList>> firstRunFiles(const QString& root) {
     return {
         {QStringLiteral("ir\\winamp.usr"),
-         {"Play/Pause{$2#399}", "Stop{$1#5CC2}", "File{$2#3E8}", "Next Track{$2#3D6}",
-          "Previous Track{$2#3D7}", "Next Program{$2#390}", "Previous Program{$2#391}",
-          "Forward{$2#39C}", "Backward{$2#39B}", "Menu Left{$2#3E2}", "Menu Right{$2#3E1}",
-          "Menu Top{$2#3C2}", "Menu Bottom{$2#3C3}", "Display{$2#3C1}", "Timer{$2#3E0}",
-          "Menu{$2#3CD}", "Volume +{$2#92}", "Volume -{$2#93}", "Eject{$2#396}",
-          "Shuffle{$2#3D8}", "Repeat{$1#523D}", ""}},
+         {"Play/Pause{$2#399}",
+          "Stop{$1#5CC2}",
+          "File{$2#3E8}",
+          "Next Track{$2#3D6}",
+          "Previous Track{$2#3D7}",
+          "Next Program{$2#390}",
+          "Previous Program{$2#391}",
+          "Forward{$2#39C}",
+          "Backward{$2#39B}",
+          "Menu Left{$2#3E2}",
+          "Menu Right{$2#3E1}",
+          "Menu Top{$2#3C2}",
+          "Menu Bottom{$2#3C3}",
+          "Display{$2#3C1}",
+          "Timer{$2#3E0}",
+          "Menu{$2#3CD}",
+          "Volume +{$2#92}",
+          "Volume -{$2#93}",
+          "Eject{$2#396}",
+          "Shuffle{$2#3D8}",
+          "Repeat{$1#523D}",
+          ""}},
         {QStringLiteral("killexec\\velmar.runs"),
          {"Velmar Manager", "velmar.exe", "/ne /nd /nr /nt", "100000", "120",
           root + QStringLiteral("external.stp"), ""}},
@@ -40,19 +56,21 @@ std::vector<std::pair<QString, QStringList>> firstRunFiles(const QString& root) 
 }
 
 void runFirstRunInstallation(const DataRoot& root, EventLog& log) {
-    if (root.exists(QStringLiteral("preinstalled.txt"))) return;
+    if (root.exists(QStringLiteral("preinstalled.txt")))
+        return;
     bool all = true;
     for (const auto& [name, lines] : firstRunFiles(root.root())) {
         const int sep = name.lastIndexOf(QLatin1Char('\\'));
-        if (sep > 0) root.makeDir(name.left(sep));
+        if (sep > 0)
+            root.makeDir(name.left(sep));
         QString error;
         if (!writeLinesAtomic(root.path(name), lines, &error)) {
-            log.admem(QLatin1String("Error writing file: ") + name + QLatin1String(" -> ") +
-                      error);
+            log.admem(QLatin1String("Error writing file: ") + name + QLatin1String(" -> ") + error);
             all = false;
         }
     }
-    if (!all) return;  // the next start tries again
+    if (!all)
+        return;  // the next start tries again
     QString error;
     if (!writeLinesAtomic(root.path(QStringLiteral("preinstalled.txt")), {QStringLiteral("1")},
                           &error)) {
@@ -67,7 +85,8 @@ void writeAudioNameLists(const DataRoot& root, EventLog& log) {
     for (const QString& file : listDir(quartel, QStringLiteral("*.txt"), EntryKind::Files)) {
         const auto lines = readLines(quartel + QLatin1Char('/') + file);
         const QString third = lines ? lines->value(2) : QString();
-        if (third.isEmpty()) continue;
+        if (third.isEmpty())
+            continue;
         if (root.exists(QLatin1String("Audios\\") + third + QLatin1String(".wma")) ||
             root.exists(QLatin1String("Audios\\") + third + QLatin1String(".mp3")))
             continue;
@@ -81,7 +100,8 @@ void writeAudioNameLists(const DataRoot& root, EventLog& log) {
     for (int k = 1; k <= 5; ++k) {
         const QString source =
             QLatin1String("devices aliases\\Sensel ") + QString::number(k) + QLatin1String(".nam");
-        if (!root.exists(source)) continue;
+        if (!root.exists(source))
+            continue;
         const auto lines = readLines(root.path(source));
         QStringList out{QStringLiteral("[NAMES]")};
         int m = 0;

@@ -79,10 +79,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmar: %s\n", qPrintable(opt.error));
         return 2;
     }
-    const bool headless =
-        opt.headless || (qEnvironmentVariableIsEmpty("DISPLAY") &&
-                         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-                         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    const bool headless = opt.headless || (qEnvironmentVariableIsEmpty("DISPLAY") &&
+                                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                                           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
 
     std::unique_ptr<QCoreApplication> app;
     if (headless)
@@ -95,12 +94,12 @@ int main(int argc, char** argv) {
     if (!opt.root.isEmpty()) {
         QDir dir(opt.root);
         if (!dir.exists() && !QDir().mkpath(opt.root)) {
-            std::fprintf(stderr, "velmar: cannot create the data root %s\n",
-                         qPrintable(opt.root));
+            std::fprintf(stderr, "velmar: cannot create the data root %s\n", qPrintable(opt.root));
             return 2;
         }
         root = QDir(opt.root).absolutePath();
-        if (!root.endsWith(QLatin1Char('/'))) root += QLatin1Char('/');
+        if (!root.endsWith(QLatin1Char('/')))
+            root += QLatin1Char('/');
     } else {
         root = velmar::dataRootFromWorkingDir(QDir::currentPath());
     }
@@ -118,8 +117,9 @@ int main(int argc, char** argv) {
 
     velmar::SystemClock clock;
     velmar::Manager manager(root, opt.switches, clock);
-    QObject::connect(&manager, &velmar::Manager::quitRequested, app.get(),
-                     [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    QObject::connect(
+        &manager, &velmar::Manager::quitRequested, app.get(),
+        [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &manager, [&manager] {
@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
         about = std::make_unique<velmar::AboutWindow>();
         QObject::connect(&manager, &velmar::Manager::windowRequested, about.get(),
                          [&about](velmar::MenuAction a) {
-                             if (a == velmar::MenuAction::About) about->show();
+                             if (a == velmar::MenuAction::About)
+                                 about->show();
                          });
     }
     manager.start();

@@ -90,7 +90,8 @@ void MainWindow::sync() {
     setWindowTitle(s.caption);
     const StartupOptions& o = s.options;
     const bool checked[] = {o.updateTime, o.updateEvents, o.resetDevices, o.updateConfiguration};
-    for (std::size_t i = 0; i < boxes_.size(); ++i) boxes_[i]->setChecked(checked[i]);
+    for (std::size_t i = 0; i < boxes_.size(); ++i)
+        boxes_[i]->setChecked(checked[i]);
     for (QWidget* w : {static_cast<QWidget*>(boxes_[0]), static_cast<QWidget*>(boxes_[1]),
                        static_cast<QWidget*>(boxes_[2]), static_cast<QWidget*>(run_),
                        static_cast<QWidget*>(cancel_), static_cast<QWidget*>(progress_),
@@ -102,22 +103,29 @@ void MainWindow::sync() {
     progress_->setValue(s.progress);
     label_->setText(s.countdownLabel);
     rebuildMenu();
-    if (tray_) tray_->setVisible(s.trayEnabled);
+    if (tray_)
+        tray_->setVisible(s.trayEnabled);
     // Without a notification area the window stays, minimised, as the way to the menu.
-    const bool visible = s.mainVisible || (s.trayEnabled && !tray_);
-    if (visible != isVisible()) {
-        setVisible(visible);
-        if (visible && !s.mainVisible) showMinimized();
+    if (s.mainVisible) {
+        if (!isVisible() || isMinimized())
+            showNormal();
+    } else if (s.trayEnabled && !tray_) {
+        if (!isMinimized())
+            showMinimized();
+    } else if (isVisible()) {
+        hide();
     }
 }
 
 bool MainWindow::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate) manager_.mainWindowActivated();
+    if (e->type() == QEvent::WindowActivate)
+        manager_.mainWindowActivated();
     return QWidget::event(e);
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
-    if (manager_.windowState().trayEnabled) menu_->exec(e->globalPos());
+    if (manager_.windowState().trayEnabled)
+        menu_->exec(e->globalPos());
 }
 
 }  // namespace velmar

@@ -18,7 +18,7 @@ class Manager;
 // notification-area icon with the program's pop-up menu. A view over the Manager's state.
 class MainWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(Manager& manager, QWidget* parent = nullptr);
 
     // The four option boxes: "Update Time", "Update Events", "Reset Devices" and the hidden
@@ -30,11 +30,11 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QMenu* popupMenu() const { return menu_; }
 
-protected:
+  protected:
     bool event(QEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
 
-private:
+  private:
     void sync();
     void rebuildMenu();
 

@@ -49,15 +49,18 @@ Manager::~Manager() {
 }
 
 void Manager::makeDirs(std::initializer_list<const char*> names) {
-    for (const char* name : names) root_.makeDir(QString::fromUtf8(name));
+    for (const char* name : names)
+        root_.makeDir(QString::fromUtf8(name));
 }
 
 void Manager::debugLog(const char* word) {
-    if (flags_.debugtimer) log_.admem(QString::fromLatin1(word));
+    if (flags_.debugtimer)
+        log_.admem(QString::fromLatin1(word));
 }
 
 void Manager::start() {
-    if (started_) return;
+    if (started_)
+        return;
     started_ = true;
     // The switch list comes before any other output.
     for (const QString& arg : arguments_) {
@@ -67,89 +70,113 @@ void Manager::start() {
         }
     }
 
-    makeDirs({"logs", "AllEvents"});                                        // 2
-    digest_.getemailsconfig();                                              // 3
+    makeDirs({"logs", "AllEvents"});                                           // 2
+    digest_.getemailsconfig();                                                 // 3
     settings_.linkel_addressing = root_.exists(QStringLiteral("linkel.cfg"));  // 4
     settings_.disableExtern = false;
-    readOrCreateCharset(root_, log_, settings_);                            // 5
+    readOrCreateCharset(root_, log_, settings_);  // 5
     settings_.disableExtern =
         root_.exists(QStringLiteral("Disable_Frequent_External_query.txt"));  // 6
     // "emailsout" receives the log digest; without it the digest would be lost.
     makeDirs({"emails", "emailstcp", "emails\\schedule", "db", "emailsout"});  // 7
-    subsystems_->translateTexts(QStringLiteral("ehs"));                     // 8
-    settings_.timing = readOrCreateAutoquery(root_, log_);                  // 9
-    settings_.smsadmins.clear();                                            // 11
+    subsystems_->translateTexts(QStringLiteral("ehs"));                        // 8
+    settings_.timing = readOrCreateAutoquery(root_, log_);                     // 9
+    settings_.smsadmins.clear();                                               // 11
     settings_.smsreports.clear();
     notmanulalexec_ = false;
     state_.generateLayersVisible = false;
-    subsystems_->createSerialThread();                                      // 12
-    makeDirs({"batch"});                                                    // 13
-    makeDirs({"extern events"});                                            // 15
-    runFirstRunInstallation(root_, log_);                                   // 16
+    subsystems_->createSerialThread();                                             // 12
+    makeDirs({"batch"});                                                           // 13
+    makeDirs({"extern events"});                                                   // 15
+    runFirstRunInstallation(root_, log_);                                          // 16
     settings_.smsadmins = readRecipients(root_, QStringLiteral("smsadmins.cfg"));  // 17
     settings_.smsreports = readRecipients(root_, QStringLiteral("smsreports.cfg"));
-    subsystems_->registerSecurityZoneNames();                               // 18
-    makeDirs({"logs", "logs\\status", "support", "logs\\Alarm", "logs\\Active", "logs\\Warning",
-              "logs\\Monitoring", "logs\\SensorSet", "logs\\ActiveSet", "logs\\MonitoringSet",
-              "logs\\AlarmSet", "logs\\WarningSet", "logs\\InputSet", "logs\\InputClear",
-              "audio to play", "backup-logs", "aliases", "aliases\\all", "smsout",
-              "smsin"});                                                    // 19
-    settings_.logsize = readOrCreateLogsize(root_, log_);                   // 20
+    subsystems_->registerSecurityZoneNames();  // 18
+    makeDirs({"logs",
+              "logs\\status",
+              "support",
+              "logs\\Alarm",
+              "logs\\Active",
+              "logs\\Warning",
+              "logs\\Monitoring",
+              "logs\\SensorSet",
+              "logs\\ActiveSet",
+              "logs\\MonitoringSet",
+              "logs\\AlarmSet",
+              "logs\\WarningSet",
+              "logs\\InputSet",
+              "logs\\InputClear",
+              "audio to play",
+              "backup-logs",
+              "aliases",
+              "aliases\\all",
+              "smsout",
+              "smsin"});                                   // 19
+    settings_.logsize = readOrCreateLogsize(root_, log_);  // 20
     log_.setLogSize(settings_.logsize);
-    if (firstArgumentIs(arguments_, QStringLiteral("/adl")))               // 21
+    if (firstArgumentIs(arguments_, QStringLiteral("/adl")))  // 21
         writeAudioNameLists(root_, log_);
-    subsystems_->loadExpanderAndZoneNames();                                // 22
+    subsystems_->loadExpanderAndZoneNames();  // 22
     subsystems_->initMediaControl();
-    loadRecuActions();                                                      // 23
-    QLocale::setDefault(QLocale::c());                                      // 24
+    loadRecuActions();                  // 23
+    QLocale::setDefault(QLocale::c());  // 24
     std::setlocale(LC_NUMERIC, "C");
-    makeDirs({"rxbuff", "txbuff", "logs"});                                 // 25
-    findAudioExt();                                                         // 26
-    state_.mainVisible = true;                                              // 27
+    makeDirs({"rxbuff", "txbuff", "logs"});  // 25
+    findAudioExt();                          // 26
+    state_.mainVisible = true;               // 27
     Timer1.start();
     oneHour.start();
     smstimer.start();
     minuteClock.start();
 
-    flags_.TCP_INDEX_INC = 0;                                               // 28
+    flags_.TCP_INDEX_INC = 0;  // 28
     applySwitches(arguments_, flags_, state_.options, effects_);
-    for (int i = 0; i < effects_.deviceTableRebuilds; ++i) subsystems_->buildDeviceTables();
+    for (int i = 0; i < effects_.deviceTableRebuilds; ++i)
+        subsystems_->buildDeviceTables();
     if (effects_.cancelRequested) {
         Cancelbut.setInterval(2000);
         Cancelbut.start();
     }
-    if (effects_.disableOneHour) oneHour.stop();
-    if (effects_.applyAdminSet) settings_.timing = TimingSettings::adminSet();
-    if (effects_.linkelMenu) state_.mainVisible = false;
+    if (effects_.disableOneHour)
+        oneHour.stop();
+    if (effects_.applyAdminSet)
+        settings_.timing = TimingSettings::adminSet();
+    if (effects_.linkelMenu)
+        state_.mainVisible = false;
     buildMenu();
     Timer1.start();
 
-    subsystems_->buildDeviceTables();                                       // 29
-    captionn_ = state_.countdownLabel;                                      // 30
-    if (!(flags_.offline && !flags_.tcpqueryen)) subsystems_->startEventScan();  // 31
-    if (!flags_.offline && !flags_.via_linkel) subsystems_->startSerialThread();  // 32
-    subsystems_->loadCommandAliases();                                      // 33
-    subsystems_->translateTexts(QStringLiteral("ehs"));                     // 34
-    startTcpEventHelpers();                                                 // 36
+    subsystems_->buildDeviceTables();   // 29
+    captionn_ = state_.countdownLabel;  // 30
+    if (!(flags_.offline && !flags_.tcpqueryen))
+        subsystems_->startEventScan();  // 31
+    if (!flags_.offline && !flags_.via_linkel)
+        subsystems_->startSerialThread();                // 32
+    subsystems_->loadCommandAliases();                   // 33
+    subsystems_->translateTexts(QStringLiteral("ehs"));  // 34
+    startTcpEventHelpers();                              // 36
     log_.admem(QLatin1String("Velmar Manager started, data root ") + root_.root());
     emit stateChanged();
 }
 
 void Manager::loadRecuActions() {
     recu_actions_.clear();
-    if (!root_.exists(QStringLiteral("heater.evt"))) return;
+    if (!root_.exists(QStringLiteral("heater.evt")))
+        return;
     const auto lines = readLines(root_.path(QStringLiteral("heater.evt")));
     if (!lines) {
         log_.admem(QStringLiteral("Error reading file: heater.evt"));
         return;
     }
-    for (int i = 0; i < 53; ++i) recu_actions_.append(lines->value(22 + i));
+    for (int i = 0; i < 53; ++i)
+        recu_actions_.append(lines->value(22 + i));
 }
 
 void Manager::findAudioExt() {
     const QStringList files =
         listDir(root_.path(QStringLiteral("audios")), QStringLiteral("*.*"), EntryKind::Files);
-    if (files.isEmpty()) return;
+    if (files.isEmpty())
+        return;
     const QString& first = files.first();
     const int dot = first.lastIndexOf(QLatin1Char('.'));
     audioext_ = dot >= 0 ? first.mid(dot) : QString();
@@ -158,12 +185,14 @@ void Manager::findAudioExt() {
 void Manager::startTcpEventHelpers() {
     const QString setup = QStringLiteral("bin\\LinkelSetup.exe");
     auto copyHelpers = [this, &setup] {
-        if (!root_.exists(setup)) return;
+        if (!root_.exists(setup))
+            return;
         logFiles_.cp(setup, QStringLiteral("bin\\PushEvent.exe"), true);
         logFiles_.cp(setup, QStringLiteral("bin\\RunEvent.exe"), true);
     };
     copyHelpers();
-    if (!root_.exists(QStringLiteral("bin\\tcpevent.cfg"))) copyHelpers();
+    if (!root_.exists(QStringLiteral("bin\\tcpevent.cfg")))
+        copyHelpers();
     settings_.tcpEvent = readOrCreateTcpEventCfg(root_, log_);
 }
 
@@ -196,10 +225,18 @@ void Manager::buildMenu() {
 
 void Manager::setOption(int index, bool checked) {
     switch (index) {
-        case 0: state_.options.updateTime = checked; break;
-        case 1: state_.options.updateEvents = checked; break;
-        case 2: state_.options.resetDevices = checked; break;
-        default: state_.options.updateConfiguration = checked; break;
+        case 0:
+            state_.options.updateTime = checked;
+            break;
+        case 1:
+            state_.options.updateEvents = checked;
+            break;
+        case 2:
+            state_.options.resetDevices = checked;
+            break;
+        default:
+            state_.options.updateConfiguration = checked;
+            break;
     }
     Timer1.stop();  // any click freezes the countdown until "Run" or "Cancel"
     emit stateChanged();
@@ -246,7 +283,8 @@ void Manager::stopMainTimers() {
     for (QTimer* t : {&Timer1, &AutoQuery, &UpdateAfterReset, &Cancelbut, &oneHour, &smstimer,
                       &Timer2, &Timertcp, &minuteClock})
         t->stop();
-    if (!shutDown_) subsystems_->stopConfigurationTimers();
+    if (!shutDown_)
+        subsystems_->stopConfigurationTimers();
 }
 
 void Manager::run() {
@@ -258,7 +296,8 @@ void Manager::run() {
     UpdateAfterReset.start();
     state_.trayEnabled = true;
     subsystems_->startPanelServer();
-    if (flags_.mobile) subsystems_->showMobileExports();
+    if (flags_.mobile)
+        subsystems_->showMobileExports();
     emit stateChanged();
 }
 
@@ -298,7 +337,8 @@ void Manager::timer2Tick() {
 }
 
 void Manager::updateAfterResetTick() {
-    if (subsystems_->updateAfterResetTick()) return;
+    if (subsystems_->updateAfterResetTick())
+        return;
     // Without an update sequence the start-up phase ends at once; the query cycle follows
     // 15 s later, as after the last update step.
     UpdateAfterReset.stop();
@@ -308,7 +348,8 @@ void Manager::updateAfterResetTick() {
 }
 
 void Manager::autoQueryTick() {
-    if (!subsystems_->queryCycleTick()) AutoQuery.stop();
+    if (!subsystems_->queryCycleTick())
+        AutoQuery.stop();
 }
 
 void Manager::minuteClockTick() {
@@ -316,7 +357,9 @@ void Manager::minuteClockTick() {
     subsystems_->minuteClock();
 }
 
-void Manager::mainWindowActivated() { log_.armCheck(); }
+void Manager::mainWindowActivated() {
+    log_.armCheck();
+}
 
 void Manager::trigger(MenuAction action) {
     switch (action) {
@@ -345,7 +388,8 @@ void Manager::trigger(MenuAction action) {
 }
 
 void Manager::shutdown() {
-    if (shutDown_) return;
+    if (shutDown_)
+        return;
     for (QTimer* t : {&UpdateAfterReset, &Timer1, &AutoQuery, &oneHour, &Cancelbut, &smstimer})
         t->stop();
     Terminat_ = true;
@@ -354,7 +398,8 @@ void Manager::shutdown() {
     stopMainTimers();
     subsystems_->closeSerialPort();
     const QString error = subsystems_->stopPanelServer();
-    if (!error.isEmpty()) log_.admem(QLatin1String("Error deactivating server socket: ") + error);
+    if (!error.isEmpty())
+        log_.admem(QLatin1String("Error deactivating server socket: ") + error);
     subsystems_->joinThreads(1000);
     log_.admem(QStringLiteral("Velmar Manager shut down"));
     emit quitRequested(0);

@@ -62,7 +62,7 @@ struct MainWindowState {
 // thin views over it.
 class Manager : public QObject {
     Q_OBJECT
-public:
+  public:
     // `arguments` are the documented switches only (the Linux options already taken out).
     Manager(const QString& dataRoot, QStringList arguments, const Clock& clock,
             Subsystems* subsystems = nullptr, QObject* parent = nullptr);
@@ -106,13 +106,13 @@ public:
     // The configuration window's one-minute clock (log digest, PC-side schedule).
     QTimer minuteClock;
 
-signals:
+  signals:
     void stateChanged();
     // A window the model cannot show itself (Results, About, and the later windows).
     void windowRequested(velmar::MenuAction action);
     void quitRequested(int exitCode);
 
-private:
+  private:
     void debugLog(const char* word);
     void timer1Tick();
     void cancelbutTick();

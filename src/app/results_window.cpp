@@ -32,7 +32,8 @@ ResultsWindow::ResultsWindow(Manager& manager, QWidget* parent)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, text] {
-                if (self) self->appendText(text);
+                if (self)
+                    self->appendText(text);
             },
             Qt::QueuedConnection);
     });
@@ -45,20 +46,27 @@ ResultsWindow::ResultsWindow(Manager& manager, QWidget* parent)
     });
 }
 
-ResultsWindow::~ResultsWindow() { manager_.log().setSink(nullptr); }
+ResultsWindow::~ResultsWindow() {
+    manager_.log().setSink(nullptr);
+}
 
 void ResultsWindow::appendText(const QString& text) {
     QString plain = text;
     plain.remove(QLatin1Char('\r'));
-    if (plain.endsWith(QLatin1Char('\n'))) plain.chop(1);
-    pane_->append(plain.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>"))
+    if (plain.endsWith(QLatin1Char('\n')))
+        plain.chop(1);
+    pane_->append(plain.toHtmlEscaped()
+                      .replace(QLatin1Char('\n'), QLatin1String("<br>"))
                       .replace(QLatin1Char('\t'), QLatin1String("&#9;")));
 }
 
-void ResultsWindow::clearResults() { pane_->clear(); }
+void ResultsWindow::clearResults() {
+    pane_->clear();
+}
 
 void ResultsWindow::addSpace() {
-    for (int i = 0; i < 5; ++i) pane_->append(QString());
+    for (int i = 0; i < 5; ++i)
+        pane_->append(QString());
 }
 
 void ResultsWindow::showMenu(const QPoint& pos) {
@@ -72,7 +80,8 @@ void ResultsWindow::showMenu(const QPoint& pos) {
 
 void ResultsWindow::syncVisibility() {
     const bool want = manager_.windowState().resultsVisible;
-    if (want != isVisible()) setVisible(want);
+    if (want != isVisible())
+        setVisible(want);
 }
 
 }  // namespace velmar

@@ -12,7 +12,7 @@ class Manager;
 // menu ("Clear Results", "Add Space").
 class ResultsWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ResultsWindow(Manager& manager, QWidget* parent = nullptr);
     ~ResultsWindow() override;
 
@@ -21,7 +21,7 @@ public:
     void clearResults();
     void addSpace();
 
-private:
+  private:
     void showMenu(const QPoint& pos);
     void syncVisibility();
 

@@ -8,7 +8,7 @@ namespace velmar {
 // engine, the panel server and the other subsystems. Each method has a do-nothing default; the
 // subsystems override what they own. All methods run on the main thread and must not throw.
 class Subsystems {
-public:
+  public:
     virtual ~Subsystems() = default;
 
     // Start-up
@@ -23,9 +23,9 @@ public:
     virtual void loadCommandAliases() {}
 
     // Countdown and "Run"
-    virtual void generateLayers() {}      // "/cdr"
-    virtual void startPanelServer() {}    // "Run"
-    virtual void showMobileExports() {}   // "Run" with "/mobile"
+    virtual void generateLayers() {}           // "/cdr"
+    virtual void startPanelServer() {}         // "Run"
+    virtual void showMobileExports() {}        // "Run" with "/mobile"
     virtual void configWindowInitialWork() {}  // `Timer2`
     virtual void startHelperSupervision() {}   // `smstimer`
     // One tick of `UpdateAfterReset`; returns false when the update sequence is not built, in

@@ -36,14 +36,22 @@ void applySwitches(const QStringList& arguments, StartupFlags& flags, StartupOpt
         auto is = [&arg](const char* sw) {
             return arg.compare(QLatin1String(sw), Qt::CaseInsensitive) == 0;
         };
-        if (is("/e")) options.updateEvents = true;
-        if (is("/ne")) options.updateEvents = false;
-        if (is("/t")) options.updateTime = true;
-        if (is("/nt")) options.updateTime = false;
-        if (is("/r")) options.resetDevices = true;
-        if (is("/nr")) options.resetDevices = false;
-        if (is("/nd")) flags.timer_start = 1;
-        if (is("/cancel")) effects.cancelRequested = true;
+        if (is("/e"))
+            options.updateEvents = true;
+        if (is("/ne"))
+            options.updateEvents = false;
+        if (is("/t"))
+            options.updateTime = true;
+        if (is("/nt"))
+            options.updateTime = false;
+        if (is("/r"))
+            options.resetDevices = true;
+        if (is("/nr"))
+            options.resetDevices = false;
+        if (is("/nd"))
+            flags.timer_start = 1;
+        if (is("/cancel"))
+            effects.cancelRequested = true;
         if (is("/offline")) {
             flags.offline = true;
             effects.disableOneHour = true;
@@ -76,15 +84,20 @@ void applySwitches(const QStringList& arguments, StartupFlags& flags, StartupOpt
             flags.superadmin = true;
             effects.showAdministrationCD = true;
         }
-        if (is("/mobile")) flags.mobile = true;
-        if (is("/debug")) flags.debugtimer = true;
-        if (is("/obsolete")) flags.obsolete = true;
-        if (is("/trunc")) flags.compact_layers = false;
+        if (is("/mobile"))
+            flags.mobile = true;
+        if (is("/debug"))
+            flags.debugtimer = true;
+        if (is("/obsolete"))
+            flags.obsolete = true;
+        if (is("/trunc"))
+            flags.compact_layers = false;
         if (is("/extendedaddress")) {
             flags.tcpextendedddress = true;
             flags.TCP_INDEX_INC = 3;
         }
-        if (isHelpSwitch(arg)) flags.help = true;
+        if (isHelpSwitch(arg))
+            flags.help = true;
     }
 }
 

@@ -35,13 +35,13 @@ struct StartupOptions {
 
 // What the switches ask of the main window besides the flags.
 struct SwitchEffects {
-    bool cancelRequested = false;     // "/cancel": `Cancelbut` 2000 ms, enabled
-    int deviceTableRebuilds = 0;      // "/offline", "/viatcp", "/tcpquery", "/Linkel"
-    bool disableOneHour = false;      // "/offline"
-    bool linkelMenu = false;          // "/Linkel": configuration entries hidden, window hidden
-    bool showAdministration = false;  // "/admin"
+    bool cancelRequested = false;       // "/cancel": `Cancelbut` 2000 ms, enabled
+    int deviceTableRebuilds = 0;        // "/offline", "/viatcp", "/tcpquery", "/Linkel"
+    bool disableOneHour = false;        // "/offline"
+    bool linkelMenu = false;            // "/Linkel": configuration entries hidden, window hidden
+    bool showAdministration = false;    // "/admin"
     bool showAdministrationCD = false;  // "/superadmin"
-    bool applyAdminSet = false;       // "/admin"
+    bool applyAdminSet = false;         // "/admin"
 };
 
 // The switch list shown in the Results pane for "/h", "/?" and "/H".

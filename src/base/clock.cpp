@@ -4,13 +4,17 @@
 
 namespace velmar {
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}
 
 std::int64_t SystemClock::monotonicMs() const {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-QString dateTimeText(const QDateTime& t) { return t.toString(QLatin1String(kDateTimeFormat)); }
+QString dateTimeText(const QDateTime& t) {
+    return t.toString(QLatin1String(kDateTimeFormat));
+}
 
 }  // namespace velmar

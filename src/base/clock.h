@@ -8,14 +8,14 @@ namespace velmar {
 
 // Wall clock and monotonic clock, faked in tests.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
     virtual std::int64_t monotonicMs() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     QDateTime now() const override;
     std::int64_t monotonicMs() const override;
 };

@@ -27,9 +27,11 @@ constexpr std::array<char16_t, 128> kHigh = {
 };
 
 char encodeOne(char16_t c) {
-    if (c < 0x80) return static_cast<char>(c);
+    if (c < 0x80)
+        return static_cast<char>(c);
     for (std::size_t i = 0; i < kHigh.size(); ++i) {
-        if (kHigh[i] == c) return static_cast<char>(0x80 + i);
+        if (kHigh[i] == c)
+            return static_cast<char>(0x80 + i);
     }
     return '?';
 }
@@ -49,9 +51,13 @@ QString fromCp1250(QByteArrayView bytes) {
 
 QByteArray toCp1250(QStringView text) {
     QByteArray out;
-    out.resize(text.size());
-    char* dst = out.data();
-    for (qsizetype i = 0; i < text.size(); ++i) dst[i] = encodeOne(text[i].unicode());
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A character outside the basic plane is one '?', not one per UTF-16 half.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        out += encodeOne(text[i].unicode());
+    }
     return out;
 }
 

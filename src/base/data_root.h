@@ -14,7 +14,7 @@ QString dataRootFromWorkingDir(const QString& workingDir);
 // given. Names are trusted system names: names that come from files or clients must pass
 // isValidName() before they are joined into a relative name.
 class DataRoot {
-public:
+  public:
     explicit DataRoot(QString root);
 
     const QString& root() const { return root_; }
@@ -23,7 +23,7 @@ public:
     // Creates one directory level; false when it could not be created and does not exist.
     bool makeDir(const QString& relativeName) const;
 
-private:
+  private:
     QString root_;
 };
 

@@ -16,10 +16,13 @@ namespace velmar {
 namespace {
 
 void setError(QString* error, const QString& text) {
-    if (error) *error = text;
+    if (error)
+        *error = text;
 }
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 QString tempPathFor(const QString& target) {
     static std::atomic<unsigned> counter{0};
@@ -33,7 +36,8 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -70,9 +74,11 @@ QStringList splitLines(const QByteArray& bytes) {
     while (start < n) {
         qsizetype end = bytes.indexOf('\n', start);
         const bool last = end < 0;
-        if (last) end = n;
+        if (last)
+            end = n;
         qsizetype stop = end;
-        if (stop > start && bytes[stop - 1] == '\r') --stop;
+        if (stop > start && bytes[stop - 1] == '\r')
+            --stop;
         lines.append(fromCp1250(QByteArrayView(bytes.constData() + start, stop - start)));
         start = end + 1;
     }
@@ -95,7 +101,8 @@ std::optional<QByteArray> readFile(const QString& path, QString* error) {
 
 std::optional<QStringList> readLines(const QString& path) {
     const auto bytes = readFile(path);
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     return splitLines(*bytes);
 }
 
@@ -110,7 +117,8 @@ QByteArray joinLines(const QStringList& lines) {
 
 bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
     const auto tmp = writeTemp(path, bytes, error);
-    if (!tmp) return false;
+    if (!tmp)
+        return false;
     if (::rename(QFile::encodeName(*tmp).constData(), QFile::encodeName(path).constData()) != 0) {
         setError(error, path + QLatin1String(": ") + errnoText());
         ::unlink(QFile::encodeName(*tmp).constData());
@@ -145,14 +153,18 @@ bool copyFile(const QString& source, const QString& target, bool failIfExists, Q
         return false;
     }
     const auto bytes = readFile(source, error);
-    if (!bytes) return false;
-    if (!failIfExists) return writeFileAtomic(target, *bytes, error);
+    if (!bytes)
+        return false;
+    if (!failIfExists)
+        return writeFileAtomic(target, *bytes, error);
     const auto tmp = writeTemp(target, *bytes, error);
-    if (!tmp) return false;
+    if (!tmp)
+        return false;
     // link() fails when the target exists, so a target that appeared meanwhile is kept.
     const QByteArray tmpName = QFile::encodeName(*tmp);
     const int rc = ::link(tmpName.constData(), QFile::encodeName(target).constData());
-    if (rc != 0) setError(error, target + QLatin1String(": ") + errnoText());
+    if (rc != 0)
+        setError(error, target + QLatin1String(": ") + errnoText());
     ::unlink(tmpName.constData());
     return rc == 0;
 }
@@ -160,9 +172,11 @@ bool copyFile(const QString& source, const QString& target, bool failIfExists, Q
 std::optional<QString> createUnique(const QString& dir, const QString& stem, const QString& suffix,
                                     const QByteArray& bytes, QString* error, int maxTries) {
     QString base = dir;
-    if (!base.isEmpty() && !base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+    if (!base.isEmpty() && !base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
     const auto tmp = writeTemp(base + stem + suffix, bytes, error);
-    if (!tmp) return std::nullopt;
+    if (!tmp)
+        return std::nullopt;
     const QByteArray tmpName = QFile::encodeName(*tmp);
     QString name = stem;
     std::optional<QString> taken;

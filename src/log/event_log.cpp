@@ -22,15 +22,17 @@ struct LogClass {
 
 // The classified log files, in the order lines are written to them.
 constexpr LogClass kClasses[] = {
-    {"TCP", "tcp.logs"},         {"ALARM", "alarms.logs"},  {"SECU", "secu.logs"},
+    {"TCP", "tcp.logs"},          {"ALARM", "alarms.logs"}, {"SECU", "secu.logs"},
     {"WARNING", "warnings.logs"}, {"ERROR", "errors.logs"},
 };
 
 // The files the size check looks at, in its order.
-constexpr const char* kRotated[] = {"all.logs",      "secu.logs",  "errors.logs",
+constexpr const char* kRotated[] = {"all.logs",      "secu.logs",   "errors.logs",
                                     "warnings.logs", "alarms.logs", "tcp.logs"};
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // Copies `source` over `target` through a temporary file renamed into place, so a reader of
 // the ".log" copy never sees it half written. Copies inside the kernel where it can.
@@ -43,9 +45,9 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
     struct stat st {};
     ::fstat(in, &st);
     const int slash = target.lastIndexOf(QLatin1Char('/'));
-    const QByteArray tmp = QFile::encodeName(target.left(slash + 1) + QLatin1String(kTempPrefix) +
-                                             QString::number(::getpid()) +
-                                             QLatin1String("-log.tmp"));
+    const QByteArray tmp =
+        QFile::encodeName(target.left(slash + 1) + QLatin1String(kTempPrefix) +
+                          QString::number(::getpid()) + QLatin1String("-log.tmp"));
     const int out = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
         *error = errnoText();
@@ -60,8 +62,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
         ssize_t n = -1;
         if (kernelCopy) {
             n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
-            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                          errno == EOPNOTSUPP)) {
+            if (n < 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 kernelCopy = false;
                 continue;
             }
@@ -71,7 +73,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
                 for (ssize_t done = 0; done < n;) {
                     const ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
                     if (w < 0) {
-                        if (errno == EINTR) continue;
+                        if (errno == EINTR)
+                            continue;
                         n = -1;
                         break;
                     }
@@ -80,7 +83,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
             }
         }
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ok = false;
         } else if (n == 0) {
             break;  // the source shrank meanwhile
@@ -88,7 +92,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
             left -= n;
         }
     }
-    if (!ok) *error = errnoText();
+    if (!ok)
+        *error = errnoText();
     ::close(in);
     if (::close(out) != 0 && ok) {
         ok = false;
@@ -98,7 +103,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
         ok = false;
         *error = errnoText();
     }
-    if (!ok) ::unlink(tmp.constData());
+    if (!ok)
+        ::unlink(tmp.constData());
     return ok;
 }
 
@@ -113,7 +119,8 @@ void EventLog::setSink(Sink sink) {
 
 void EventLog::toSink(const QString& text) {
     std::lock_guard lock(mutex_);
-    if (sink_) sink_(text);
+    if (sink_)
+        sink_(text);
 }
 
 void EventLog::armCheck() {
@@ -161,47 +168,56 @@ void EventLog::admem(const QString& text) {
         rotateLocked(notes);
     }
     writeLocked(text);
-    for (const QString& note : notes) writeLocked(note);
+    for (const QString& note : notes)
+        writeLocked(note);
 }
 
 void EventLog::writeLocked(const QString& text) {
     const QString line = formatLine(clock_.now(), text);
     const QByteArray bytes = toCp1250(line) + "\r\n";
-    appendAndCopy(QStringLiteral("all.logs"), bytes);
-    if (sink_) sink_(line + QLatin1Char('\n'));
+    QString failure = appendAndCopy(QStringLiteral("all.logs"), bytes);
+    if (sink_)
+        sink_(line + QLatin1Char('\n'));
     const QString upper = line.toUpper();
     for (const LogClass& c : kClasses) {
-        if (upper.contains(QLatin1String(c.keyword))) appendAndCopy(QLatin1String(c.file), bytes);
+        if (!upper.contains(QLatin1String(c.keyword)))
+            continue;
+        const QString error = appendAndCopy(QLatin1String(c.file), bytes);
+        if (failure.isEmpty())
+            failure = error;
     }
+    // A log that cannot be written never stops the program: the Results pane is told once,
+    // and again after the files could be written in between.
+    if (!failure.isEmpty() && !writeFailed_ && sink_) {
+        sink_(formatLine(clock_.now(), QLatin1String("Error writing log file: ") + failure) +
+              QLatin1Char('\n'));
+    }
+    writeFailed_ = !failure.isEmpty();
 }
 
-void EventLog::appendAndCopy(const QString& logsName, const QByteArray& bytes) {
+QString EventLog::appendAndCopy(const QString& logsName, const QByteArray& bytes) {
     const QString logs = root_.path(QLatin1String("logs/") + logsName);
     QString copy = logs;
     copy.chop(1);  // "x.logs" -> "x.log"
     QString error;
-    bool ok = appendFile(logs, bytes, &error);
-    if (ok) {
-        ok = copyAtomic(QFile::encodeName(logs), copy, &error);
-        if (!ok) error = copy + QLatin1String(": ") + error;
-    }
-    // A log that cannot be written never stops the program: the Results pane is told once,
-    // and again after the files could be written in between.
-    if (!ok && !writeFailed_ && sink_) {
-        sink_(formatLine(clock_.now(), QLatin1String("Error writing log file: ") + error) +
-              QLatin1Char('\n'));
-    }
-    writeFailed_ = !ok;
+    if (!appendFile(logs, bytes, &error))
+        return error;
+    if (!copyAtomic(QFile::encodeName(logs), copy, &error))
+        return copy + QLatin1String(": ") + error;
+    return {};
 }
 
 void EventLog::rotateLocked(QStringList& notes) {
-    if (logSize_ <= 0) return;
+    if (logSize_ <= 0)
+        return;
     const QDateTime now = clock_.now();
     for (const char* name : kRotated) {
         const QString file = root_.path(QLatin1String("logs/") + QLatin1String(name));
         struct stat st {};
-        if (::stat(QFile::encodeName(file).constData(), &st) != 0) continue;
-        if (st.st_size <= logSize_) continue;
+        if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+            continue;
+        if (st.st_size <= logSize_)
+            continue;
         root_.makeDir(QStringLiteral("backup-logs"));
         const QString dir = root_.path(QStringLiteral("backup-logs")) + QLatin1Char('/');
         const QByteArray source = QFile::encodeName(file);
@@ -233,8 +249,8 @@ void EventLog::rotateLocked(QStringList& notes) {
             // Last resort: the log must not grow without bound.
             ::unlink(source.constData());
             notes.append(QLatin1String("Error rotating log file: logs\\") + QLatin1String(name) +
-                         QLatin1String(" -> ") + (why.isEmpty() ? QStringLiteral("no free name")
-                                                                 : why) +
+                         QLatin1String(" -> ") +
+                         (why.isEmpty() ? QStringLiteral("no free name") : why) +
                          QLatin1String("; the file was deleted"));
         }
     }

@@ -16,7 +16,7 @@ namespace velmar {
 // ".log" copy that other programs read, and handed to the Results sink. Safe to call from any
 // thread: lines never interleave and reach the sink in the order they were written.
 class EventLog {
-public:
+  public:
     // Receives text exactly as it is to be appended to the Results pane: each log line followed
     // by "\n", the help text as it stands.
     using Sink = std::function<void(const QString& text)>;
@@ -43,9 +43,10 @@ public:
     // Backup name of a rotated file: the time stamp with every ":" replaced by "_", "-", name.
     static QString backupName(const QDateTime& when, const QString& fileName);
 
-private:
+  private:
     void writeLocked(const QString& text);
-    void appendAndCopy(const QString& logsName, const QByteArray& bytes);
+    // Appends to a ".logs" file and refreshes its ".log" copy; returns the failure, if any.
+    QString appendAndCopy(const QString& logsName, const QByteArray& bytes);
     void rotateLocked(QStringList& notes);
 
     const DataRoot& root_;
