@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdio.h>
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -99,12 +101,20 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
         ok = false;
         *error = errnoText();
     }
-    if (ok && ::rename(tmp.constData(), QFile::encodeName(target).constData()) != 0) {
-        ok = false;
-        *error = errnoText();
+    if (ok) {
+        // Exchanging the two names is as atomic as a rename over the target, and on ext4 it
+        // does not force the new file's data to disk the way replacing a file by rename does
+        // (that costs a disk write per log line). The old copy, now under the temporary name,
+        // is removed below.
+        const QByteArray dest = QFile::encodeName(target);
+        if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, dest.constData(),
+                        RENAME_EXCHANGE) != 0 &&
+            ::rename(tmp.constData(), dest.constData()) != 0) {
+            ok = false;
+            *error = errnoText();
+        }
     }
-    if (!ok)
-        ::unlink(tmp.constData());
+    ::unlink(tmp.constData());
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -15,7 +16,7 @@ class EventLog;
 // The log digest handed to the e-mail gateway once a minute ("emailsout\logs.txt"), with its
 // header ("emsubmittion.cfg") and blacklist ("emailblacklist.cfg").
 class LogDigest {
-public:
+  public:
     static constexpr int kBlacklistCapacity = 50;
 
     LogDigest(const DataRoot& root, EventLog& log, const Clock& clock);
@@ -31,7 +32,14 @@ public:
     int blacklistcount() const { return blacklistcount_; }
     const QString& emsubmisionsettings() const { return emsubmisionsettings_; }
 
-private:
+  private:
+    // Copies "logs\" + name into `folder` + name through the date filter (`cpy`).
+    void cpy(const QString& name, const QString& folder, std::int64_t today);
+    // One section of the digest body for a collected file.
+    QByteArray section(const QString& name, const QStringList& lines, bool isLog,
+                       const QString& stamp) const;
+    void ioError(const QString& message);
+
     const DataRoot& root_;
     EventLog& log_;
     const Clock& clock_;

@@ -15,14 +15,16 @@ LogFiles::LogFiles(const DataRoot& root, EventLog& log, const Clock& clock)
 
 void LogFiles::WriteLog(const QString& filename, const QString& devn, const QString& commn,
                         const QString& views, const QString& /*shortcommand*/) {
-    const QString line = EventLog::formatLine(clock_.now(), devn + QLatin1String(" ->    ") + commn);
+    const QString line =
+        EventLog::formatLine(clock_.now(), devn + QLatin1String(" ->    ") + commn);
     QString error;
     if (!appendFile(root_.path(QLatin1String("logs\\") + filename), toCp1250(line) + "\r\n",
                     &error)) {
         log_.admem(QLatin1String("Error writing log file: ") + filename + QLatin1String(" -> ") +
                    error);
     }
-    if (views.isEmpty()) return;
+    if (views.isEmpty())
+        return;
     if (!writeLinesAtomic(root_.path(QLatin1String("status\\") + filename),
                           {devn + QLatin1String(" - ") + commn}, &error)) {
         log_.admem(QLatin1String("Error writing  file: status\\") + filename +
@@ -34,18 +36,24 @@ void LogFiles::copygraph(const QString& devname, const QString& command,
                          const QString& shortcommand) {
     const QString picture = devname + QLatin1String(" - ") + shortcommand + QLatin1String(".asc");
     if (!isValidName(picture) || !isValidName(devname + QLatin1String(".log"))) {
-        log_.admem(QLatin1String("Error copygraph: invalid name \"") + picture +
-                   QLatin1Char('"'));
+        log_.admem(QLatin1String("Error copygraph: invalid name \"") + picture + QLatin1Char('"'));
         return;
     }
+    // Views are the sub-folders of "all graphics" without an extension; a folder such as
+    // "hall.old" is a copy put aside, not a view.
     const QStringList views =
-        listDir(root_.path(QStringLiteral("all graphics")), QStringLiteral("*"), EntryKind::Dirs);
+        listDir(root_.path(QStringLiteral("all graphics")), QStringLiteral("*."), EntryKind::Dirs);
     QString last;
     for (const QString& v : views) {
+        if (!isValidName(v)) {
+            log_.admem(QLatin1String("Error copygraph: invalid view name \"") + v +
+                       QLatin1Char('"'));
+            continue;
+        }
         if (ftime_) {
-            for (const QString& dir : {QStringLiteral("logs"), QStringLiteral("status"),
-                                       QStringLiteral("views"), QLatin1String("logs\\") + v,
-                                       QLatin1String("status\\") + v}) {
+            for (const QString& dir :
+                 {QStringLiteral("logs"), QStringLiteral("status"), QStringLiteral("views"),
+                  QLatin1String("logs\\") + v, QLatin1String("status\\") + v}) {
                 root_.makeDir(dir);
             }
             root_.makeDir(QLatin1String("views\\") + v);
@@ -75,7 +83,9 @@ bool LogFiles::crfile(const QString& name) {
     return true;
 }
 
-bool LogFiles::delfile(const QString& name) { return QFile::remove(root_.path(name)); }
+bool LogFiles::delfile(const QString& name) {
+    return QFile::remove(root_.path(name));
+}
 
 bool LogFiles::cp(const QString& source, const QString& target, bool failIfExists) {
     return copyFile(root_.path(source), root_.path(target), failIfExists);
