@@ -107,8 +107,8 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
         // (that costs a disk write per log line). The old copy, now under the temporary name,
         // is removed below.
         const QByteArray dest = QFile::encodeName(target);
-        if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, dest.constData(),
-                        RENAME_EXCHANGE) != 0 &&
+        if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, dest.constData(), RENAME_EXCHANGE) !=
+                0 &&
             ::rename(tmp.constData(), dest.constData()) != 0) {
             ok = false;
             *error = errnoText();
@@ -177,14 +177,20 @@ void EventLog::admem(const QString& text) {
         armed_ = false;
         rotateLocked(notes);
     }
-    writeLocked(text);
+    writeLocked(text, notes);
+    // Notes about rotation failures follow the line; they never rotate again.
+    QStringList none;
     for (const QString& note : notes)
-        writeLocked(note);
+        writeLocked(note, none);
 }
 
-void EventLog::writeLocked(const QString& text) {
-    const QString line = formatLine(clock_.now(), text);
+void EventLog::writeLocked(const QString& text, QStringList& notes) {
+    const QDateTime now = clock_.now();
+    const QString line = formatLine(now, text);
     const QByteArray bytes = toCp1250(line) + "\r\n";
+    // Every file is checked against the size limit before it takes the line, so a busy log
+    // never outgrows the limit while it waits for the periodic check.
+    rotateFile(QStringLiteral("all.logs"), now, notes);
     QString failure = appendAndCopy(QStringLiteral("all.logs"), bytes);
     if (sink_)
         sink_(line + QLatin1Char('\n'));
@@ -192,6 +198,7 @@ void EventLog::writeLocked(const QString& text) {
     for (const LogClass& c : kClasses) {
         if (!upper.contains(QLatin1String(c.keyword)))
             continue;
+        rotateFile(QLatin1String(c.file), now, notes);
         const QString error = appendAndCopy(QLatin1String(c.file), bytes);
         if (failure.isEmpty())
             failure = error;
@@ -218,51 +225,56 @@ QString EventLog::appendAndCopy(const QString& logsName, const QByteArray& bytes
 }
 
 void EventLog::rotateLocked(QStringList& notes) {
+    const QDateTime now = clock_.now();
+    for (const char* name : kRotated)
+        rotateFile(QLatin1String(name), now, notes);
+}
+
+// Moves a ".logs" file over the size limit to "backup-logs\<time stamp>-<name>", adding "_"
+// to the time stamp until the name is free. Only when it can be neither moved nor copied is it
+// deleted, so that it cannot grow without bound.
+void EventLog::rotateFile(const QString& name, const QDateTime& now, QStringList& notes) {
     if (logSize_ <= 0)
         return;
-    const QDateTime now = clock_.now();
-    for (const char* name : kRotated) {
-        const QString file = root_.path(QLatin1String("logs/") + QLatin1String(name));
-        struct stat st {};
-        if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+    const QString file = root_.path(QLatin1String("logs/") + name);
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return;
+    if (st.st_size <= logSize_)
+        return;
+    root_.makeDir(QStringLiteral("backup-logs"));
+    const QString dir = root_.path(QStringLiteral("backup-logs")) + QLatin1Char('/');
+    const QByteArray source = QFile::encodeName(file);
+    QString stem = backupName(now, name);
+    stem.chop(name.size());  // the free name is found by adding "_" to the time stamp
+    bool moved = false;
+    QString why;
+    for (int i = 0; i < 100 && !moved; ++i, stem.insert(stem.size() - 1, QLatin1Char('_'))) {
+        const QByteArray target = QFile::encodeName(dir + stem + name);
+        if (::link(source.constData(), target.constData()) == 0) {
+            ::unlink(source.constData());
+            moved = true;
+        } else if (errno == EEXIST) {
             continue;
-        if (st.st_size <= logSize_)
-            continue;
-        root_.makeDir(QStringLiteral("backup-logs"));
-        const QString dir = root_.path(QStringLiteral("backup-logs")) + QLatin1Char('/');
-        const QByteArray source = QFile::encodeName(file);
-        QString stem = backupName(now, QLatin1String(name));
-        stem.chop(qstrlen(name));  // the free name is found by adding "_" to the time stamp
-        bool moved = false;
-        QString why;
-        for (int i = 0; i < 100 && !moved; ++i, stem.insert(stem.size() - 1, QLatin1Char('_'))) {
-            const QByteArray target = QFile::encodeName(dir + stem + QLatin1String(name));
-            if (::link(source.constData(), target.constData()) == 0) {
+        } else if (::access(target.constData(), F_OK) != 0 &&
+                   ::rename(source.constData(), target.constData()) == 0) {
+            moved = true;  // a file system without hard links
+        } else {
+            why = errnoText();
+            QString copyError;
+            if (copyFile(file, dir + stem + name, true, &copyError)) {
                 ::unlink(source.constData());
                 moved = true;
-            } else if (errno == EEXIST) {
-                continue;
-            } else if (::access(target.constData(), F_OK) != 0 &&
-                       ::rename(source.constData(), target.constData()) == 0) {
-                moved = true;  // a file system without hard links
-            } else {
-                why = errnoText();
-                QString copyError;
-                if (copyFile(file, dir + stem + QLatin1String(name), true, &copyError)) {
-                    ::unlink(source.constData());
-                    moved = true;
-                }
-                break;
             }
+            break;
         }
-        if (!moved) {
-            // Last resort: the log must not grow without bound.
-            ::unlink(source.constData());
-            notes.append(QLatin1String("Error rotating log file: logs\\") + QLatin1String(name) +
-                         QLatin1String(" -> ") +
-                         (why.isEmpty() ? QStringLiteral("no free name") : why) +
-                         QLatin1String("; the file was deleted"));
-        }
+    }
+    if (!moved) {
+        ::unlink(source.constData());
+        notes.append(QLatin1String("Error rotating log file: logs\\") + name +
+                     QLatin1String(" -> ") +
+                     (why.isEmpty() ? QStringLiteral("no free name") : why) +
+                     QLatin1String("; the file was deleted"));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -31,7 +32,8 @@ class EventLog {
     // Hands text to the sink without writing it to any file (the help text).
     void toSink(const QString& text);
 
-    // `setChkLog`: the next admem() checks every ".logs" file against the size limit first.
+    // `setChkLog`: the next admem() checks every ".logs" file against the size limit first,
+    // also those the line does not go to. A file a line goes to is always checked.
     void armCheck();
     bool checkArmed() const;
     void setLogSize(std::int32_t bytes);
@@ -44,7 +46,8 @@ class EventLog {
     static QString backupName(const QDateTime& when, const QString& fileName);
 
   private:
-    void writeLocked(const QString& text);
+    void writeLocked(const QString& text, QStringList& notes);
+    void rotateFile(const QString& name, const QDateTime& now, QStringList& notes);
     // Appends to a ".logs" file and refreshes its ".log" copy; returns the failure, if any.
     QString appendAndCopy(const QString& logsName, const QByteArray& bytes);
     void rotateLocked(QStringList& notes);

@@ -84,15 +84,16 @@ TEST_F(EventLogTest, KeywordInTimeStampCountsToo) {
     EXPECT_EQ(tmp_.read("logs/all.logs").size(), 25 + 5000 + 2);
 }
 
-TEST_F(EventLogTest, RotationOnlyWhenArmedAndOverLimit) {
+TEST_F(EventLogTest, RotationOverTheLimit) {
     struct Case {
         int logSize;
         int fileSize;
         bool armed;
         bool rotated;
     };
+    // The file a line goes to is checked with every line, armed or not.
     const std::vector<Case> cases = {
-        {100000, 150000, true, true}, {100000, 150000, false, false}, {100000, 100000, true, false},
+        {100000, 150000, true, true}, {100000, 150000, false, true}, {100000, 100000, true, false},
         {0, 150000, true, false},     {10, 11, true, true},
     };
     for (const Case& c : cases) {
@@ -106,12 +107,24 @@ TEST_F(EventLogTest, RotationOnlyWhenArmedAndOverLimit) {
         if (c.rotated) {
             EXPECT_EQ(backup, QByteArray(c.fileSize, 'x')) << c.logSize << "/" << c.fileSize;
             EXPECT_EQ(tmp_.read("logs/all.logs"), "2026-12-09 10:11:12 :    next\r\n");
+            EXPECT_EQ(tmp_.read("logs/all.log"), "2026-12-09 10:11:12 :    next\r\n");
         } else {
             EXPECT_TRUE(backup.isEmpty());
             EXPECT_EQ(tmp_.read("logs/all.logs").size(), c.fileSize + 31);
         }
         EXPECT_FALSE(log_.checkArmed());
     }
+}
+
+TEST_F(EventLogTest, ArmedCheckAlsoRotatesFilesTheLineDoesNotReach) {
+    log_.setLogSize(10);
+    tmp_.write("logs/secu.logs", QByteArray(20, 's'));
+    log_.admem(QStringLiteral("plain"));
+    EXPECT_TRUE(tmp_.exists("logs/secu.logs"));
+    log_.armCheck();
+    log_.admem(QStringLiteral("plain"));
+    EXPECT_FALSE(tmp_.exists("logs/secu.logs"));
+    EXPECT_EQ(tmp_.read("backup-logs/2026-12-09 10_11_12-secu.logs"), QByteArray(20, 's'));
 }
 
 TEST_F(EventLogTest, RotationTakesFreeNameAndRotatesClassFiles) {
@@ -128,9 +141,9 @@ TEST_F(EventLogTest, RotationTakesFreeNameAndRotatesClassFiles) {
 }
 
 TEST_F(EventLogTest, RotationThatCannotMoveDeletesAndSaysSo) {
-    log_.setLogSize(10);
+    log_.setLogSize(40);
     tmp_.write("backup-logs", "a file where the folder should be");
-    tmp_.write("logs/all.logs", QByteArray(20, 'a'));
+    tmp_.write("logs/all.logs", QByteArray(50, 'a'));
     log_.armCheck();
     log_.admem(QStringLiteral("x"));
     const QByteArray all = tmp_.read("logs/all.logs");
@@ -155,6 +168,7 @@ TEST_F(EventLogTest, UnwritableLogStillReachesSinkAndSaysWhyOnce) {
 TEST_F(EventLogTest, LinesFromManyThreadsNeverInterleave) {
     constexpr int kThreads = 4;
     constexpr int kLines = 300;
+    log_.setLogSize(0);  // no rotation: every line stays in one file
     QStringList sunk;
     log_.setSink([&](const QString& t) { sunk.append(t); });
     std::vector<std::thread> threads;
