@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/about_window.h"
+#include "app/core_services.h"
 #include "app/main_window.h"
 #include "app/manager.h"
 #include "app/results_window.h"
@@ -117,6 +118,8 @@ int main(int argc, char** argv) {
 
     velmar::SystemClock clock;
     velmar::Manager manager(root, opt.switches, clock);
+    velmar::CoreServices services(manager);
+    manager.setSubsystems(&services);
     QObject::connect(
         &manager, &velmar::Manager::quitRequested, app.get(),
         [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);

@@ -44,7 +44,9 @@ Manager::Manager(const QString& dataRoot, QStringList arguments, const Clock& cl
 }
 
 Manager::~Manager() {
+    // The subsystems may be gone already: only the manager's own timers are stopped here.
     Terminat_ = true;
+    shutDown_ = true;
     stopMainTimers();
 }
 
@@ -155,6 +157,7 @@ void Manager::start() {
     subsystems_->loadCommandAliases();                   // 33
     subsystems_->translateTexts(QStringLiteral("ehs"));  // 34
     startTcpEventHelpers();                              // 36
+    subsystems_->createConfigurationWindow();
     log_.admem(QLatin1String("Velmar Manager started, data root ") + root_.root());
     emit stateChanged();
 }

@@ -72,6 +72,7 @@ class Manager : public QObject {
     void start();
 
     const DataRoot& dataRoot() const { return root_; }
+    const Clock& clock() const { return clock_; }
     EventLog& log() { return log_; }
     LogFiles& logFiles() { return logFiles_; }
     LogDigest& logDigest() { return digest_; }
@@ -81,10 +82,15 @@ class Manager : public QObject {
     const QString& audioext() const { return audioext_; }
     const QStringList& recu_actions() const { return recu_actions_; }
     bool notstart() const { return notstart_; }
+    const bool& notstartRef() const { return notstart_; }
     void setNotstart(bool value) { notstart_ = value; }
     bool terminating() const { return Terminat_.load(); }
     const QStringList& arguments() const { return arguments_; }
     Subsystems& subsystems() { return *subsystems_; }
+    // Replaces the do-nothing subsystems; call before start().
+    void setSubsystems(Subsystems* subsystems) { subsystems_ = subsystems; }
+    // The start-up option boxes, read by the update sequence.
+    const StartupOptions& options() const { return state_.options; }
 
     // Operator actions
     void setOption(int index, bool checked);  // 0 time, 1 events, 2 reset, 3 configuration

@@ -21,6 +21,9 @@ class Subsystems {
     virtual void buildDeviceTables() {}
     virtual void startEventScan() {}
     virtual void loadCommandAliases() {}
+    // After the main window's start-up: the configuration window is created (device state
+    // records, Ethernet devices).
+    virtual void createConfigurationWindow() {}
 
     // Countdown and "Run"
     virtual void generateLayers() {}           // "/cdr"

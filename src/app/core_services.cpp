@@ -1,0 +1,122 @@
+#include "app/core_services.h"
+
+#include "app/manager.h"
+#include "bus/com_config.h"
+
+namespace velmar {
+
+CoreServices::CoreServices(Manager& m)
+    : manager_(m),
+      writer_(m.log(), busFlags_),
+      serial_(m.log()),
+      eventNames_(m.dataRoot(), m.log()),
+      registry_(m.dataRoot(), m.log(), m.clock(), eventNames_),
+      handlers_(&defaultHandlers_) {
+    defaultHandlers_.log = &m.log();
+    writer_.setSerialOutput(&serial_);
+    commands_ = std::make_unique<Commands>(Commands::Context{m.log(), m.clock(), writer_,
+                                                             m.AutoQuery, m.settings().timing,
+                                                             busFlags_, m.flags().debugtimer});
+    buildReceivePath();
+    update_ = std::make_unique<UpdateSequence>(UpdateSequence::Context{
+        m.log(), *commands_, registry_, m.UpdateAfterReset, m.AutoQuery, m.options(),
+        m.flags().debugtimer, [&m](bool v) { m.setNotstart(v); }, nullptr, nullptr});
+    afterRestart_ = std::make_unique<AfterRestart>(AfterRestart::Context{
+        m.log(), *commands_, m.AutoQuery, m.options(), m.flags().debugtimer, nullptr});
+    QObject::connect(
+        &serial_, &SerialLink::blockReceived, &m,
+        [this](const QByteArray& block) { receive_->processSerialBlock(block); },
+        Qt::QueuedConnection);
+}
+
+CoreServices::~CoreServices() {
+    serial_.stop(1000);
+}
+
+void CoreServices::setHandlers(ReceivedMessageHandlers* handlers) {
+    handlers_ = handlers ? handlers : &defaultHandlers_;
+    buildReceivePath();
+}
+
+// The decoder keeps its handlers by reference, so new handlers mean a new decoder and a new
+// receive path over it.
+void CoreServices::buildReceivePath() {
+    Manager& m = manager_;
+    decoder_ = std::make_unique<MessageDecoder>(
+        DecoderContext{m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, writer_, cycle_,
+                       m.AutoQuery, m.settings().timing, m.settings(), m.audioext(),
+                       m.flags().admins, m.flags().TCP_INDEX_INC, m.flags().debugtimer, wasalarm_,
+                       alarmextender_},
+        *handlers_);
+    receive_ = std::make_unique<ReceivePath>(
+        ReceivePath::Context{m.log(), writer_, *decoder_, *this, m.AutoQuery, m.settings().timing,
+                             busFlags_, m.flags().debugtimer, m.notstartRef(), &serial_, nullptr,
+                             [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
+                                 commands_->run_command(h, l, text);
+                             }});
+}
+
+void CoreServices::syncFlags() {
+    busFlags_.offline = manager_.flags().offline;
+    busFlags_.linkel_addressing = manager_.settings().linkel_addressing;
+    defaultHandlers_.debugEnabled = manager_.flags().debugtimer;
+}
+
+void CoreServices::startSerialThread() {
+    syncFlags();
+    serial_.start(readComConfig(manager_.dataRoot()));
+}
+
+void CoreServices::registerSecurityZoneNames() {
+    eventNames_.load_mem_secu();
+}
+
+void CoreServices::loadExpanderAndZoneNames() {
+    for (int m = 1; m <= DeviceRegistry::kSenselModules; ++m)
+        registry_.load_sensel(m);
+    registry_.load_zonenames();
+}
+
+void CoreServices::buildDeviceTables() {
+    syncFlags();
+    registry_.scanDevices();
+    cycle_ = QueryCycleState{};
+    cycle_.current_device = 0;
+}
+
+void CoreServices::loadCommandAliases() {
+    registry_.read_aliases();
+}
+
+void CoreServices::createConfigurationWindow() {
+    registry_.loadnames_ql();
+    registry_.readethernetdevs();
+}
+
+bool CoreServices::updateAfterResetTick() {
+    update_->tick();
+    return true;
+}
+
+void CoreServices::stopConfigurationTimers() {
+    afterRestart_->timer.stop();
+    decoder_->disablbluetooth.stop();
+}
+
+void CoreServices::closeSerialPort() {
+    serial_.stop(1000);
+}
+
+void CoreServices::joinThreads(int waitMs) {
+    serial_.stop(waitMs);
+}
+
+bool CoreServices::afterRestartActive() const {
+    return afterRestart_->isActive();
+}
+
+void CoreServices::startAfterRestart(int ms, int adrh, int adrl) {
+    afterRestart_->start(ms, adrh, adrl);
+}
+
+}  // namespace velmar

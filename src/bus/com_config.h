@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "base/data_root.h"
+
+namespace velmar {
+
+// "com.cfg": line 1 the port name, line 2 the bit rate.
+struct ComConfig {
+    QString portName = QStringLiteral("com1");
+    std::int32_t baudRate = 115200;
+};
+
+// Missing file: "com1" at 115200; a second line that is not a number: 115200.
+ComConfig readComConfig(const DataRoot& root);
+
+// The device path of a port name: an absolute path is used as it is; "comN" (any case, with or
+// without a leading "\\.\") means /dev/ttyS(N-1); any other name gets "/dev/" in front.
+QString portDevicePath(const QString& portName);
+
+}  // namespace velmar

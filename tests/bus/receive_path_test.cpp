@@ -1,0 +1,376 @@
+#include "bus/receive_path.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <vector>
+
+#include "bus/message_decoder.h"
+#include "devices/registry.h"
+#include "events/cycle_state.h"
+#include "events/event_names.h"
+#include "log/event_log.h"
+#include "log/log_files.h"
+#include "support/fake_clock.h"
+#include "support/temp_root.h"
+
+namespace velmar {
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(static_cast<char>(v));
+    return out;
+}
+
+QByteArray message(int h, int l, const QByteArray& text) {
+    return bytes({h, l}) + text + QByteArray(1, '\0');
+}
+
+struct CaptureSerial : SerialOutput {
+    std::vector<QByteArray> frames;
+    void writeFrame(const QByteArray& f) override { frames.push_back(f); }
+};
+
+struct RecordingHandlers : ReceivedMessageHandlers {
+    QStringList calls;
+    std::vector<std::array<std::uint8_t, 5>> events;
+    QStringList sms;
+    void set_ql(const QByteArray& b) override { calls << "set_ql " + b.toHex(' '); }
+    void ired(const QByteArray&) override { calls << "ired"; }
+    void learnrf(const QByteArray&) override { calls << "learnrf"; }
+    void readMemoryBank(int bank, const QByteArray&) override {
+        calls << QStringLiteral("bank %1").arg(bank);
+    }
+    void execeventextern(int h, int l, const std::array<std::uint8_t, 5>& e) override {
+        calls << QStringLiteral("extern %1,%2").arg(h).arg(l);
+        events.push_back(e);
+    }
+    void mediaCommand(int c) override { calls << QStringLiteral("media %1").arg(c); }
+    void createsms(const QString& r, const QString& t) override { sms << r + ": " + t; }
+};
+
+struct RecordingProgramming : ProgrammingEvents {
+    QStringList calls;
+    bool active = false;
+    void onBlockWritten(bool tcp) override { calls << (tcp ? "written tcp" : "written"); }
+    void onBlockRefused() override { calls << "refused"; }
+    bool afterRestartActive() const override { return active; }
+    void startAfterRestart(int ms, int h, int l) override {
+        calls << QStringLiteral("restart %1 %2,%3").arg(ms).arg(h).arg(l);
+    }
+};
+
+// A data root with two room controllers, an alias and a sound, and the whole receive side
+// over a captured serial output.
+class ReceiveTest : public ::testing::Test {
+  protected:
+    ReceiveTest()
+        : root(tmp.root()),
+          log(root, clock),
+          logFiles(root, log, clock),
+          writer(log, flags),
+          names(root, log),
+          registry(root, log, clock, names),
+          decoder(DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery,
+                                 timing, settings, audioext, admins, tcpIndexInc, debug, wasalarm,
+                                 alarmextender},
+                  handlers),
+          receive(ReceivePath::Context{
+              log, writer, decoder, programming, AutoQuery, timing, flags, debug, notstart, &serial,
+              nullptr, [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
+                  commands << QStringLiteral("%1,%2 %3").arg(h).arg(l).arg(QString(t));
+              }}) {
+        writer.setSerialOutput(&serial);
+        for (const char* d : {"logs", "emails", "audios", "audio to play"})
+            tmp.mkdir(d);
+        tmp.write("devices aliases/55-1.dev", "Kitchen\r\nQuartel\r\n55\r\n1\r\n");
+        tmp.write("devices aliases/55-2.dev", "Hall\r\nQuartel\r\n55\r\n2\r\n");
+        tmp.write("aliases/Quartel/lDOOR.txt", "Front door opened\r\nRed\r\nDoor\r\n");
+        tmp.write("audios/Door.mp3", "sound");
+        tmp.write("devices aliases/zones.sms", "Night\r\nDay\r\n");
+        registry.scanDevices();
+        registry.read_aliases();
+        registry.load_zonenames();
+        settings.smsadmins = QStringList{"+48111"};
+        settings.smsreports = QStringList{"+48222"};
+    }
+
+    QString logText() const { return QString::fromLatin1(tmp.read("logs/all.logs")); }
+
+    test::TempRoot tmp;
+    test::FakeClock clock;
+    DataRoot root;
+    EventLog log;
+    LogFiles logFiles;
+    BusFlags flags;
+    CaptureSerial serial;
+    FrameWriter writer;
+    EventNames names;
+    DeviceRegistry registry;
+    QueryCycleState cycle;
+    QTimer AutoQuery;
+    TimingSettings timing;
+    Settings settings;
+    QString audioext = QStringLiteral(".mp3");
+    bool admins = false;
+    std::int32_t tcpIndexInc = 0;
+    bool debug = false;
+    bool wasalarm = false;
+    int alarmextender = 0;
+    bool notstart = true;
+    RecordingHandlers handlers;
+    RecordingProgramming programming;
+    QStringList commands;
+    MessageDecoder decoder;
+    ReceivePath receive;
+};
+
+TEST_F(ReceiveTest, EchoIsConfirmedOnlyWhenItMatches) {
+    struct Case {
+        bool linkel;
+        QByteArray image;
+        QByteArray echo;
+        QByteArray confirmation;  // empty: nothing is written
+    };
+    const std::vector<Case> cases = {
+        {false, bytes({8, 0, 0, 'e', 'R', 'E', 'S', 'E', 'T'}),
+         bytes({0, 0, 'e', 'R', 'E', 'S', 'E', 'T'}), bytes({2, 0, 0, 'O', 'K'})},
+        {false, bytes({8, 0, 0, 'e', 'R', 'E', 'S', 'E', 'T'}),
+         bytes({0, 0, 'e', 'R', 'E', 'S', 'E', 'X'}), QByteArray()},
+        {true, bytes({10, 0, 0, 254, 254, 'e', 'R', 'E', 'S', 'E', 'T'}),
+         bytes({8, 254, 254, 0, 0, 'e', 'R', 'E', 'S', 'E', 'T'}),
+         bytes({4, 0, 0, 254, 254, 'O', 'K'})},
+        {true, bytes({10, 0, 0, 254, 254, 'e', 'R', 'E', 'S', 'E', 'T'}),
+         bytes({8, 254, 254, 0, 0, 'e', 'R', 'E', 'S', 'E', 'X'}), QByteArray()},
+    };
+    for (const Case& c : cases) {
+        flags.linkel_addressing = c.linkel;
+        serial.frames.clear();
+        ASSERT_TRUE(writer.Write_rs232(c.image));
+        receive.processSerialBlock(c.echo);
+        if (c.confirmation.isEmpty()) {
+            EXPECT_EQ(serial.frames.size(), 1u);
+            EXPECT_EQ(receive.cmd_stat, 0);
+        } else {
+            ASSERT_EQ(serial.frames.size(), 2u);
+            EXPECT_EQ(serial.frames[1].toHex(' '), c.confirmation.toHex(' '));
+            EXPECT_EQ(receive.cmd_stat, 1);
+        }
+        EXPECT_FALSE(writer.was_send());
+    }
+}
+
+TEST_F(ReceiveTest, TcpEchoConfirmsThroughRunCommand) {
+    writer.Write_rs232(bytes({8, 55, 1, 'e', 'R', 'E', 'S', 'E', 'T'}));
+    receive.ReadFromEthernet(bytes({55, 1, 'e', 'R', 'E', 'S', 'E', 'T'}));
+    EXPECT_EQ(commands, QStringList{"55,1 OK"});
+}
+
+TEST_F(ReceiveTest, RelayBlocks) {
+    QByteArray toRoom(29, '\x07');
+    toRoom[0] = 26;
+    toRoom[1] = 55;
+    toRoom[2] = 1;
+    toRoom[5] = 'b';
+    toRoom[19] = 'b';
+    receive.processSerialBlock(toRoom);
+    ASSERT_EQ(serial.frames.size(), 1u);
+    EXPECT_EQ(serial.frames[0], toRoom);
+
+    QByteArray toPc = toRoom;
+    toPc[1] = static_cast<char>(254);
+    toPc[2] = static_cast<char>(254);
+    receive.processSerialBlock(toPc);
+    ASSERT_EQ(serial.frames.size(), 2u);
+    QByteArray expected = toPc.left(27);
+    expected[0] = 24;
+    expected[5] = 'f';
+    expected[19] = 'f';
+    EXPECT_EQ(serial.frames[1].toHex(' '), expected.toHex(' '));
+    EXPECT_TRUE(handlers.calls.isEmpty());
+}
+
+TEST_F(ReceiveTest, TextMessagesByRegisteredAndUnknownSenders) {
+    struct Case {
+        int h, l;
+        bool admin;
+        const char* logged;  // nullptr: dropped
+    };
+    const std::vector<Case> cases = {
+        {55, 1, false, "Kitchen ->    Front door opened"},
+        {3, 7, false, nullptr},
+        {3, 7, true, "(3,7) ->    lDOOR"},
+        {55, 55, false, "(55,55) ->    lDOOR"},
+    };
+    for (const Case& c : cases) {
+        admins = c.admin;
+        QFile::remove(tmp.path("logs/all.logs"));
+        receive.processSerialBlock(message(c.h, c.l, "lDOOR"));
+        if (c.logged)
+            EXPECT_TRUE(logText().contains(QLatin1String(c.logged))) << c.logged;
+        else
+            EXPECT_FALSE(logText().contains(QLatin1String("lDOOR")));
+    }
+    // The alias's sound was copied once, under its short name.
+    EXPECT_EQ(tmp.read("audio to play/Door.mp3"), "sound");
+}
+
+TEST_F(ReceiveTest, BlockWithSeveralMessages) {
+    receive.processSerialBlock(message(55, 1, "lDOOR") + bytes({0, 0}) + message(55, 2, "lWINDOW"));
+    EXPECT_TRUE(logText().contains("Kitchen ->    Front door opened"));
+    EXPECT_TRUE(logText().contains("Hall ->    lWINDOW"));
+
+    const QByteArray status = bytes({55, 1, 's', 1, 2, 3});
+    receive.processSerialBlock(status + bytes({0}) + message(55, 2, "lLATER"));
+    ASSERT_EQ(handlers.calls.size(), 1);
+    EXPECT_TRUE(handlers.calls[0].startsWith("set_ql 37 01 73 01 02 03"));
+    EXPECT_FALSE(logText().contains("lLATER"));
+}
+
+TEST_F(ReceiveTest, BinaryKindsAreDispatched) {
+    struct Case {
+        int command;
+        const char* call;
+    };
+    const std::vector<Case> cases = {{'r', "ired"},  {14, "learnrf"}, {8, "bank 0"},
+                                     {12, "bank 4"}, {'q', nullptr},  {'A', nullptr}};
+    for (const Case& c : cases) {
+        handlers.calls.clear();
+        writer.Write_rs232(bytes({8, 55, 2, 'e', 'R', 'E', 'S', 'E', 'T'}));
+        receive.processSerialBlock(bytes({55, 1, c.command, 9, 9}));
+        if (c.call)
+            EXPECT_EQ(handlers.calls, QStringList{c.call});
+        else
+            EXPECT_TRUE(handlers.calls.isEmpty());
+    }
+}
+
+TEST_F(ReceiveTest, EventConfirmationRepositionsTheRotation) {
+    struct Case {
+        int l;
+        const char* event;
+        int current;
+        int interval;
+    };
+    const std::vector<Case> cases = {
+        {1, "Kitchen, Light on", 1, 100},  // index 0: the last index; SECU_RECEPTION
+        {2, "Alarm secu armed", 0, 50},    // index 1: index 0; OTHER_RECEPTION
+    };
+    for (const Case& c : cases) {
+        cycle.current_device = 7;
+        cycle.extern_notroom = true;
+        cycle.autoquerycnter = 1;
+        cycle.evntname = QString::fromLatin1(c.event);
+        tmp.write("emails/ev.run", "x");
+        cycle.autoexec = tmp.path("emails/ev.run");
+        receive.processSerialBlock(message(55, c.l, "lEXEC"));
+        EXPECT_EQ(cycle.current_device, c.current);
+        EXPECT_FALSE(cycle.extern_notroom);
+        EXPECT_EQ(cycle.autoquerycnter, 0);
+        EXPECT_FALSE(tmp.exists("emails/ev.run"));
+        EXPECT_TRUE(cycle.autoexec.isEmpty());
+        EXPECT_EQ(AutoQuery.interval(), c.interval);
+        EXPECT_TRUE(AutoQuery.isActive());
+        EXPECT_TRUE(logText().contains(QLatin1String(c.event)));
+    }
+}
+
+TEST_F(ReceiveTest, ZoneChangeQueuesSms) {
+    wasalarm = true;
+    receive.processSerialBlock(message(55, 1, "lZONE-1"));
+    receive.processSerialBlock(message(55, 1, "lZONE-45"));
+    EXPECT_EQ(handlers.sms,
+              QStringList({"+48222: Odwolanie Alarmu.", "+48111: Day -> Zmiana Zabezpieczen.",
+                           "+48111: Night -> Zmiana Zabezpieczen."}));
+    EXPECT_FALSE(wasalarm);
+}
+
+TEST_F(ReceiveTest, MediaCommand) {
+    receive.processSerialBlock(message(55, 1, "kired-402"));
+    receive.processSerialBlock(message(55, 1, "kired-99999"));
+    EXPECT_EQ(handlers.calls, QStringList({"media 402", "media 0"}));
+}
+
+TEST_F(ReceiveTest, BluetoothCommandsWriteOneFileEachAndPauseFiveSeconds) {
+    const QByteArray block = bytes({55, 1, 254}) + "open; \tclose; \trest" + bytes({0});
+    receive.processSerialBlock(block);
+    const QStringList files = QDir(tmp.path("emails")).entryList({"bt-*.run"});
+    ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    // Named by the time and the block offset of each command's ";".
+    EXPECT_EQ(files[0], QStringLiteral("bt-2026-12-09 10, 11, 12_15.run"));
+    EXPECT_EQ(files[1], QStringLiteral("bt-2026-12-09 10, 11, 12_7.run"));
+    EXPECT_EQ(tmp.read("emails/" + files[0]), "close\r\n");
+    EXPECT_EQ(tmp.read("emails/" + files[1]), "open\r\n");
+    EXPECT_TRUE(logText().contains("BlueTooth command: open"));
+    receive.processSerialBlock(block);
+    EXPECT_EQ(QDir(tmp.path("emails")).entryList({"bt-*.run"}).size(), 2);
+    EXPECT_TRUE(decoder.disablbluetooth.isActive());
+}
+
+TEST_F(ReceiveTest, ExternalEvents) {
+    struct Case {
+        const char* text;
+        int adrl;
+        std::array<std::uint8_t, 5> event;
+    };
+    const std::vector<Case> cases = {
+        {"lExt-5-O-12-1", 5, {1, 12, 1, 1, 1}},
+        {"lExt-5-I-3-n", 5, {39, 3, 2, 2, 2}},
+        {"lExt-7-X-300-z", 7, {0, 255, 255, 255, 255}},
+    };
+    for (const Case& c : cases) {
+        handlers.events.clear();
+        receive.processSerialBlock(message(55, 1, c.text));
+        ASSERT_EQ(handlers.events.size(), 1u) << c.text;
+        EXPECT_EQ(handlers.events[0], c.event) << c.text;
+        EXPECT_EQ(handlers.calls.last(), QStringLiteral("extern 55,%1").arg(c.adrl));
+    }
+    handlers.events.clear();
+    receive.processSerialBlock(message(55, 1, "lExt-x-O-1-1"));
+    EXPECT_TRUE(handlers.events.empty());
+}
+
+TEST_F(ReceiveTest, MarkersAlarmsAndRestarts) {
+    notstart = false;
+    AutoQuery.setInterval(1000);
+    AutoQuery.start();
+    receive.processSerialBlock(message(55, 1, "lRESTART"));
+    EXPECT_TRUE(programming.calls.isEmpty());
+    EXPECT_EQ(AutoQuery.interval(), 1000);
+
+    notstart = true;
+    receive.processSerialBlock(message(55, 2, "lRESTART"));
+    EXPECT_EQ(programming.calls, QStringList({"restart 3100 55,2", "restart 3100 55,2"}));
+    EXPECT_FALSE(AutoQuery.isActive());
+    EXPECT_EQ(AutoQuery.interval(), timing.WAIT_FOR_RESET_DEV);
+
+    programming.calls.clear();
+    receive.processSerialBlock(message(55, 1, "lALARM"));
+    EXPECT_EQ(AutoQuery.interval(), 3000);
+    EXPECT_TRUE(AutoQuery.isActive());
+    receive.processSerialBlock(message(55, 1, "lOKWRROM") + message(55, 1, "lERWRROM"));
+    EXPECT_EQ(programming.calls, QStringList({"written", "refused"}));
+    EXPECT_TRUE(logText().contains("error write mem"));
+}
+
+TEST_F(ReceiveTest, EchoedEventFrameHasNoEffect) {
+    receive.processSerialBlock(message(55, 1, QByteArray("eEV") + bytes({1, 2, 3, 4, 5})));
+    EXPECT_FALSE(logText().contains("Kitchen"));
+    EXPECT_TRUE(handlers.calls.isEmpty());
+}
+
+TEST_F(ReceiveTest, LinkelBlocksAreDecodedOnlyAfterAFrameWithThePcAddress) {
+    flags.linkel_addressing = true;
+    tcpIndexInc = 3;
+    const QByteArray block = bytes({9, 254, 254, 55, 1}) + "lDOOR" + bytes({0});
+    receive.processSerialBlock(block);
+    EXPECT_FALSE(logText().contains("Kitchen"));
+    writer.Write_rs232(bytes({5, 55, 1, 254, 254, 'q'}));
+    receive.processSerialBlock(block);
+    EXPECT_TRUE(logText().contains("Kitchen ->    Front door opened"));
+}
+
+}  // namespace
+}  // namespace velmar
