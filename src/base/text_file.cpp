@@ -1,6 +1,7 @@
 #include "base/text_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,16 +116,31 @@ QByteArray joinLines(const QStringList& lines) {
     return out;
 }
 
+bool replaceWith(const QByteArray& tmp, const QByteArray& target, QString* error,
+                 const QString& shownName) {
+    // Exchanging the names is as atomic as renaming over the target, and on ext4 it does not
+    // force the new data to disk the way replacing a file by rename does (a disk write for
+    // every flag or log file refreshed). The old content, now under the temporary name, goes.
+    // Only a regular file is exchanged: anything else (a folder) must make the write fail.
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) ==
+            0) {
+        ::unlink(tmp.constData());
+        return true;
+    }
+    if (::rename(tmp.constData(), target.constData()) == 0)
+        return true;
+    setError(error, shownName + QLatin1String(": ") + errnoText());
+    ::unlink(tmp.constData());
+    return false;
+}
+
 bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
     const auto tmp = writeTemp(path, bytes, error);
     if (!tmp)
         return false;
-    if (::rename(QFile::encodeName(*tmp).constData(), QFile::encodeName(path).constData()) != 0) {
-        setError(error, path + QLatin1String(": ") + errnoText());
-        ::unlink(QFile::encodeName(*tmp).constData());
-        return false;
-    }
-    return true;
+    return replaceWith(QFile::encodeName(*tmp), QFile::encodeName(path), error, path);
 }
 
 bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* error) {

@@ -21,6 +21,10 @@ std::optional<QByteArray> readFile(const QString& path, QString* error = nullptr
 // Replaces `path` atomically: the bytes go to a temporary file in the same directory (a hidden
 // name that matches no reader's pattern) that is then renamed over the target.
 bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// Puts the complete file `tmp` in place of `target` in one step (the target may be missing);
+// the temporary file is gone afterwards. `shownName` names the target in the error.
+bool replaceWith(const QByteArray& tmp, const QByteArray& target, QString* error,
+                 const QString& shownName);
 bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* error = nullptr);
 
 // Appends bytes at the end of `path`, creating it when missing.

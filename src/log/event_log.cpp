@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdio.h>
-
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -101,21 +99,16 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
         ok = false;
         *error = errnoText();
     }
-    if (ok) {
-        // Exchanging the two names is as atomic as a rename over the target, and on ext4 it
-        // does not force the new file's data to disk the way replacing a file by rename does
-        // (that costs a disk write per log line). The old copy, now under the temporary name,
-        // is removed below.
-        const QByteArray dest = QFile::encodeName(target);
-        if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, dest.constData(), RENAME_EXCHANGE) !=
-                0 &&
-            ::rename(tmp.constData(), dest.constData()) != 0) {
-            ok = false;
-            *error = errnoText();
-        }
+    if (!ok) {
+        ::unlink(tmp.constData());
+        return false;
     }
-    ::unlink(tmp.constData());
-    return ok;
+    QString why;
+    if (!replaceWith(tmp, QFile::encodeName(target), &why, target)) {
+        *error = why;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
