@@ -106,10 +106,21 @@ void SerialLink::run(const ComConfig& config) {
                    QStringLiteral(" -> ") + port.errorString());
         return;
     }
-    if (!port.setBaudRate(config.baudRate) || !port.setDataBits(QSerialPort::Data8) ||
-        !port.setParity(QSerialPort::EvenParity) || !port.setStopBits(QSerialPort::OneStop) ||
-        !port.setFlowControl(QSerialPort::NoFlowControl)) {
-        log_.admem(QStringLiteral("cant set comm params: ") + port.errorString());
+    // Each setting is applied on its own, so that one the device refuses (a pseudo-terminal
+    // has no parity) leaves the others in force.
+    const std::pair<const char*, bool> settings[] = {
+        {"speed", port.setBaudRate(config.baudRate)},
+        {"data bits", port.setDataBits(QSerialPort::Data8)},
+        {"parity", port.setParity(QSerialPort::EvenParity)},
+        {"stop bits", port.setStopBits(QSerialPort::OneStop)},
+        {"flow control", port.setFlowControl(QSerialPort::NoFlowControl)},
+    };
+    for (const auto& [what, ok] : settings) {
+        if (!ok) {
+            log_.admem(QStringLiteral("cant set comm params: ") + QLatin1String(what) +
+                       QStringLiteral(" -> ") + port.errorString());
+            port.clearError();
+        }
     }
     port.clear();
     const int fd = static_cast<int>(port.handle());

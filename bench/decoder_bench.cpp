@@ -1,0 +1,141 @@
+// Decoder throughput on recorded blocks, as a ratio to the bus's own rate: at 115200 bit/s
+// with 8E1 framing (11 bits a byte) the bus carries 10473 bytes a second, so a block of B bytes
+// cannot arrive more often than 10473 / B times a second. "bus_ratio" is how many times faster
+// than that the receive side handles it.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "base/clock.h"
+#include "bus/frame_writer.h"
+#include "bus/message_decoder.h"
+#include "bus/receive_path.h"
+#include "devices/registry.h"
+#include "events/cycle_state.h"
+#include "events/event_names.h"
+#include "log/event_log.h"
+#include "log/log_files.h"
+
+namespace {
+
+using namespace velmar;
+
+constexpr double kBusBytesPerSecond = 115200.0 / 11.0;
+
+struct NullSerial : SerialOutput {
+    void writeFrame(const QByteArray&) override {}
+};
+
+struct World {
+    explicit World(const QString& dirPath)
+        : root(dirPath + "/"),
+          log(root, clock),
+          logFiles(root, log, clock),
+          writer(log, flags),
+          names(root, log),
+          registry(root, log, clock, names),
+          decoder(DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery,
+                                 timing, settings, audioext, admins, tcpIndexInc, debug, wasalarm,
+                                 alarmextender},
+                  handlers),
+          receive(ReceivePath::Context{log, writer, decoder, programming, AutoQuery, timing, flags,
+                                       debug, notstart, &serial, nullptr, nullptr}) {
+        writer.setSerialOutput(&serial);
+        QDir().mkpath(dirPath + "/devices aliases");
+        QDir().mkpath(dirPath + "/aliases/Quartel");
+        QDir().mkpath(dirPath + "/logs");
+        for (int i = 1; i <= 20; ++i) {
+            QFile f(dirPath + QStringLiteral("/devices aliases/55-%1.dev").arg(i));
+            f.open(QIODevice::WriteOnly);
+            f.write(QStringLiteral("Room %1\r\nQuartel\r\n55\r\n%1\r\n").arg(i).toLatin1());
+        }
+        QFile a(dirPath + "/aliases/Quartel/lDOOR.txt");
+        a.open(QIODevice::WriteOnly);
+        a.write("Front door opened\r\nRed\r\nDoor\r\n");
+        a.close();
+        registry.scanDevices();
+        registry.read_aliases();
+    }
+    SystemClock clock;
+    DataRoot root;
+    EventLog log;
+    LogFiles logFiles;
+    BusFlags flags;
+    NullSerial serial;
+    FrameWriter writer;
+    EventNames names;
+    DeviceRegistry registry;
+    QueryCycleState cycle;
+    QTimer AutoQuery;
+    TimingSettings timing;
+    Settings settings;
+    QString audioext = QStringLiteral(".mp3");
+    bool admins = false;
+    std::int32_t tcpIndexInc = 0;
+    bool debug = false;
+    bool wasalarm = false;
+    int alarmextender = 0;
+    bool notstart = true;
+    ReceivedMessageHandlers handlers;
+    ProgrammingEvents programming;
+    MessageDecoder decoder;
+    ReceivePath receive;
+};
+
+void run(benchmark::State& state, const QByteArray& block) {
+    QTemporaryDir dir;
+    World w(dir.path());
+    for (auto _ : state)
+        w.receive.processSerialBlock(block);
+    const double perSecond = static_cast<double>(state.iterations());
+    state.counters["blocks"] = benchmark::Counter(perSecond, benchmark::Counter::kIsRate);
+    // Blocks handled per second divided by blocks the bus can carry per second.
+    state.counters["bus_ratio"] =
+        benchmark::Counter(perSecond * static_cast<double>(block.size()) / kBusBytesPerSecond,
+                           benchmark::Counter::kIsRate);
+}
+
+QByteArray statusBlock() {
+    QByteArray m(52, '\0');
+    m[0] = 55;
+    m[1] = 3;
+    m[2] = 's';
+    for (int i = 3; i < 52; ++i)
+        m[i] = static_cast<char>(i);
+    return m + m;  // a status frame and its copy
+}
+
+QByteArray textBlock() {
+    return QByteArray("\x37\x01lDOOR", 7) + QByteArray(1, '\0');
+}
+
+QByteArray unknownBlock() {
+    return QByteArray("\x03\x07lDOOR", 7) + QByteArray(1, '\0');
+}
+
+void BM_StatusFrame(benchmark::State& s) {
+    run(s, statusBlock());
+}
+void BM_TextMessageLogged(benchmark::State& s) {
+    run(s, textBlock());
+}
+void BM_UnknownSender(benchmark::State& s) {
+    run(s, unknownBlock());
+}
+BENCHMARK(BM_StatusFrame);
+BENCHMARK(BM_TextMessageLogged);
+BENCHMARK(BM_UnknownSender);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
