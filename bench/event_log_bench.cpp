@@ -20,7 +20,8 @@ void fillLog(const QString& root, int bytes) {
     QFile f(root + "logs/all.logs");
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     const QByteArray line = "2026-12-09 10:11:12 :    Status frame from Living room decoded\r\n";
-    for (int n = 0; n < bytes; n += line.size()) f.write(line);
+    for (int n = 0; n < bytes; n += line.size())
+        f.write(line);
 }
 
 void BM_admem(benchmark::State& state, const char* text) {
@@ -45,7 +46,8 @@ void BM_admem(benchmark::State& state, const char* text) {
         kFrameWireSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK_CAPTURE(BM_admem, plain, "Device Living room status received")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_admem, plain, "Device Living room status received")
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_admem, two_classes, "TCP client 127.0.0.1 error: connection reset")
     ->Unit(benchmark::kMicrosecond);
 

@@ -1,0 +1,109 @@
+// Echo-to-"OK" turnaround through a pseudo-terminal: the simulator echoes a frame, velmar's
+// reader thread ends the block after 3 ms of silence, the main thread compares it with the
+// echo reference and writes "OK". Measured from the echo's write to the first byte of "OK",
+// while 20 controllers stream their status frames. A controller that waits too long for "OK"
+// repeats its frame, so this is the bus's latency budget. Reported in ms and as a ratio to the
+// wire time of the 5-byte "OK" frame at 115200 bit/s (8E1, 11 bits a byte).
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/core_services.h"
+#include "app/manager.h"
+#include "base/clock.h"
+#include "base/text_file.h"
+#include "sim/simulator.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
+
+    velmar::sim::Simulator sim;
+    QString error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    for (int i = 1; i <= 20; ++i)
+        sim.addController({55, static_cast<std::uint8_t>(i)}, velmar::sim::ControllerType::Quartel);
+    sim.setStreamInterval(1000);
+    sim.keepWrites(true);
+
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/";
+    velmar::writeLinesAtomic(root + "com.cfg", {sim.ptyPath(), "115200"});
+    velmar::SystemClock clock;
+    velmar::Manager manager(root, {}, clock);
+    velmar::CoreServices services(manager);
+
+    manager.setSubsystems(&services);
+    services.startSerialThread();
+
+    QDeadlineTimer open(5000);
+    while (!(sim.lineSettings() && sim.lineSettings()->speed == 115200) && !open.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (!services.serialLink().isOpen() && !open.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+    const QByteArray image(
+        "\x08\x37\x01"
+        "eTEST1",
+        9);
+    const QByteArray frame(
+        "\x06\x37\x01"
+        "eTEST1",
+        9);
+    const QByteArray echo(
+        "\x37\x01"
+        "eTEST1",
+        8);
+    const QByteArray ok("\x02\x37\x01OK", 5);
+    std::vector<double> ms;
+    for (int r = 0; r < rounds; ++r) {
+        sim.clearFrames();
+        sim.keepWrites(true);
+        services.writer().Write_rs232(image);
+        QDeadlineTimer deadline(200);
+        bool done = false;
+        while (!done && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+            for (const auto& f : sim.frames())
+                if (f.bytes == ok)
+                    done = true;
+        }
+        if (!done)
+            continue;
+        std::int64_t echoUs = -1, okUs = -1;
+        for (const auto& w : sim.writes())
+            if (w.bytes == echo)
+                echoUs = w.timeUs;
+        for (const auto& f : sim.frames())
+            if (f.bytes == ok)
+                okUs = f.timeUs;
+        if (echoUs >= 0 && okUs >= 0)
+            ms.push_back((okUs - echoUs) / 1000.0);
+    }
+    services.joinThreads(1000);
+    sim.stop();
+    if (ms.empty()) {
+        std::fprintf(stderr, "no echo was confirmed\n");
+        return 1;
+    }
+    std::sort(ms.begin(), ms.end());
+    const auto pct = [&ms](double p) {
+        return ms[std::min(ms.size() - 1, static_cast<std::size_t>(p * ms.size()))];
+    };
+    const double okWireMs = 5 * 11 / 115.2;
+    // A status block that reaches the PC between a frame and its echo ends the wait for the
+    // echo (the PC compares the next block it receives), so those rounds get no "OK".
+    std::printf(
+        "echo-to-OK over %zu of %d echoes (%d lost to a status block arriving first): "
+        "p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+        ms.size(), rounds, rounds - static_cast<int>(ms.size()), pct(0.50), pct(0.99), ms.back());
+    std::printf("as multiples of the OK frame's wire time (%.3f ms): p50 %.1f, p99 %.1f\n",
+                okWireMs, pct(0.50) / okWireMs, pct(0.99) / okWireMs);
+    return 0;
+}

@@ -1,0 +1,123 @@
+#include "e2e_fixture.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QThread>
+
+namespace velmar::test {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(static_cast<char>(v));
+    return out;
+}
+
+void E2eTest::SetUp() {
+    QString error;
+    ASSERT_TRUE(sim.start(&error)) << error.toStdString();
+    writeComConfig();
+}
+
+void E2eTest::TearDown() {
+    if (velmar.state() != QProcess::NotRunning)
+        stopVelmar();
+    sim.stop();
+}
+
+void E2eTest::writeComConfig(const QString& rate) {
+    tmp.write("com.cfg", (sim.ptyPath() + "\r\n" + rate + "\r\n").toUtf8());
+}
+
+void E2eTest::addDevice(int h, int l, const QString& name, const QString& type) {
+    tmp.write(
+        QStringLiteral("devices aliases/%1-%2.dev").arg(h).arg(l),
+        (name + "\r\n" + type + "\r\n" + QString::number(h) + "\r\n" + QString::number(l) + "\r\n")
+            .toUtf8());
+}
+
+void E2eTest::startVelmar(const QStringList& switches) {
+    velmar.setProcessChannelMode(QProcess::MergedChannels);
+    velmar.start(QStringLiteral(VELMAR_BIN_DIR "/velmar"),
+                 QStringList{"--headless", "--root", tmp.root()} + switches);
+    ASSERT_TRUE(velmar.waitForStarted(5000));
+    ASSERT_TRUE(waitForLog("Velmar Manager started")) << output().toStdString();
+    if (!switches.contains("/offline"))
+        waitForPortOpen();
+}
+
+void E2eTest::waitForPortOpen() {
+    // The reader thread opens the port after start-up and flushes it: bytes written before
+    // that are lost, as on a real line. The rate it sets shows that it is open.
+    const QStringList lines = QString::fromUtf8(tmp.read("com.cfg")).split("\r\n");
+    const unsigned rate = lines.value(1).toUInt() ? lines.value(1).toUInt() : 115200;
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        const auto line = sim.lineSettings();
+        if (line && line->speed == rate)
+            break;
+        pump(10);
+    }
+    pump(100);
+}
+
+int E2eTest::stopVelmar() {
+    velmar.terminate();
+    if (!velmar.waitForFinished(5000)) {
+        velmar.kill();
+        velmar.waitForFinished(2000);
+        return -1;
+    }
+    output();
+    return velmar.exitStatus() == QProcess::NormalExit ? velmar.exitCode() : -1;
+}
+
+QString E2eTest::output() {
+    out_ += velmar.readAll();
+    return QString::fromUtf8(out_);
+}
+
+bool E2eTest::waitForLog(const QString& text, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!output().contains(text)) {
+        if (deadline.hasExpired() || velmar.state() == QProcess::NotRunning)
+            return output().contains(text);
+        velmar.waitForReadyRead(20);
+    }
+    return true;
+}
+
+bool E2eTest::waitForFile(const QString& relative, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!QFileInfo::exists(tmp.path(relative))) {
+        if (deadline.hasExpired())
+            return false;
+        pump(20);
+    }
+    return true;
+}
+
+bool E2eTest::waitForFrame(const QByteArray& frame, int timeoutMs) {
+    return sim.waitForFrame([&frame](const QByteArray& f) { return f == frame; }, timeoutMs);
+}
+
+std::vector<sim::RecordedFrame> E2eTest::framesEqual(const QByteArray& frame) {
+    std::vector<sim::RecordedFrame> found;
+    for (const auto& f : sim.frames())
+        if (f.bytes == frame)
+            found.push_back(f);
+    return found;
+}
+
+void E2eTest::pump(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        if (!velmar.waitForReadyRead(10))
+            QThread::msleep(5);
+        output();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+}  // namespace velmar::test

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <functional>
+
+#include "sim/simulator.h"
+#include "support/temp_root.h"
+
+namespace velmar::test {
+
+QByteArray bytes(std::initializer_list<int> values);
+
+// A fresh data root, the simulator on a pseudo-terminal named in "com.cfg", and velmar
+// started headless against them. Every wait has a deadline.
+class E2eTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes "com.cfg" with the simulator's terminal and `rate` as its second line.
+    void writeComConfig(const QString& rate = QStringLiteral("115200"));
+    // A room controller's device file in "devices aliases".
+    void addDevice(int h, int l, const QString& name, const QString& type = "Quartel");
+    // Starts velmar and waits until it has opened the serial port.
+    void startVelmar(const QStringList& switches);
+    void waitForPortOpen();
+    // SIGTERM; the exit code, or -1 when velmar did not end within 5 s.
+    int stopVelmar();
+
+    // Everything velmar wrote on standard output so far.
+    QString output();
+    bool waitForLog(const QString& text, int timeoutMs = 10000);
+    bool waitForFile(const QString& relative, int timeoutMs = 10000);
+    bool waitForFrame(const QByteArray& frame, int timeoutMs = 10000);
+    // The recorded frames equal to `frame`, oldest first.
+    std::vector<sim::RecordedFrame> framesEqual(const QByteArray& frame);
+    // Keeps the event loop and the output flowing for `ms`.
+    void pump(int ms);
+
+    TempRoot tmp;
+    sim::Simulator sim;
+    QProcess velmar;
+    QByteArray out_;
+};
+
+}  // namespace velmar::test
