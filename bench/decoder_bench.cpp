@@ -8,17 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "base/clock.h"
-#include "bus/frame_writer.h"
-#include "bus/message_decoder.h"
-#include "bus/receive_path.h"
-#include "devices/registry.h"
-#include "events/cycle_state.h"
-#include "events/event_names.h"
-#include "log/event_log.h"
-#include "log/log_files.h"
+#include "support/receive_rig.h"
 
 namespace {
 
@@ -30,67 +22,32 @@ struct NullSerial : SerialOutput {
     void writeFrame(const QByteArray&) override {}
 };
 
+// Twenty room controllers and an alias for "lDOOR".
 struct World {
-    explicit World(const QString& dirPath)
-        : root(dirPath + "/"),
-          log(root, clock),
-          logFiles(root, log, clock),
-          writer(log, flags),
-          names(root, log),
-          registry(root, log, clock, names),
-          decoder(DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery,
-                                 timing, settings, audioext, admins, tcpIndexInc, debug, wasalarm,
-                                 alarmextender},
-                  handlers),
-          receive(ReceivePath::Context{log, writer, decoder, programming, AutoQuery, timing, flags,
-                                       debug, notstart, &serial, nullptr, nullptr}) {
-        writer.setSerialOutput(&serial);
-        QDir().mkpath(dirPath + "/devices aliases");
-        QDir().mkpath(dirPath + "/aliases/Quartel");
-        QDir().mkpath(dirPath + "/logs");
-        for (int i = 1; i <= 20; ++i) {
-            QFile f(dirPath + QStringLiteral("/devices aliases/55-%1.dev").arg(i));
-            f.open(QIODevice::WriteOnly);
-            f.write(QStringLiteral("Room %1\r\nQuartel\r\n55\r\n%1\r\n").arg(i).toLatin1());
-        }
-        QFile a(dirPath + "/aliases/Quartel/lDOOR.txt");
+    explicit World(const QString& dir) : rig(dir + "/", clock, serial, handlers, programming) {
+        QDir().mkpath(dir + "/aliases/Quartel");
+        QDir().mkpath(dir + "/logs");
+        for (int i = 1; i <= 20; ++i)
+            rig.addDevice(55, i, QStringLiteral("Room %1").arg(i));
+        QFile a(dir + "/aliases/Quartel/lDOOR.txt");
         a.open(QIODevice::WriteOnly);
         a.write("Front door opened\r\nRed\r\nDoor\r\n");
         a.close();
-        registry.scanDevices();
-        registry.read_aliases();
+        rig.registry.scanDevices();
+        rig.registry.read_aliases();
     }
     SystemClock clock;
-    DataRoot root;
-    EventLog log;
-    LogFiles logFiles;
-    BusFlags flags;
     NullSerial serial;
-    FrameWriter writer;
-    EventNames names;
-    DeviceRegistry registry;
-    QueryCycleState cycle;
-    QTimer AutoQuery;
-    TimingSettings timing;
-    Settings settings;
-    QString audioext = QStringLiteral(".mp3");
-    bool admins = false;
-    std::int32_t tcpIndexInc = 0;
-    bool debug = false;
-    bool wasalarm = false;
-    int alarmextender = 0;
-    bool notstart = true;
     ReceivedMessageHandlers handlers;
     ProgrammingEvents programming;
-    MessageDecoder decoder;
-    ReceivePath receive;
+    velmar::test::ReceiveRig rig;
 };
 
 void run(benchmark::State& state, const QByteArray& block) {
     QTemporaryDir dir;
     World w(dir.path());
     for (auto _ : state)
-        w.receive.processSerialBlock(block);
+        w.rig.receive.processSerialBlock(block);
     const double perSecond = static_cast<double>(state.iterations());
     state.counters["blocks"] = benchmark::Counter(perSecond, benchmark::Counter::kIsRate);
     // Blocks handled per second divided by blocks the bus can carry per second.

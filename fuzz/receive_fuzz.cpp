@@ -4,19 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <cstdint>
-#include <memory>
 
 #include "base/clock.h"
-#include "bus/frame_writer.h"
-#include "bus/message_decoder.h"
-#include "bus/receive_path.h"
-#include "devices/registry.h"
-#include "events/cycle_state.h"
-#include "events/event_names.h"
-#include "log/event_log.h"
-#include "log/log_files.h"
+#include "support/receive_rig.h"
 
 namespace {
 
@@ -27,28 +18,12 @@ struct NullSerial : SerialOutput {
 };
 
 struct World {
-    World()
-        : dir(),
-          root(dir.path() + "/"),
-          log(root, clock),
-          logFiles(root, log, clock),
-          writer(log, flags),
-          names(root, log),
-          registry(root, log, clock, names),
-          decoder(DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery,
-                                 timing, settings, audioext, admins, tcpIndexInc, debug, wasalarm,
-                                 alarmextender},
-                  handlers),
-          receive(ReceivePath::Context{log, writer, decoder, programming, AutoQuery, timing, flags,
-                                       debug, notstart, &serial, nullptr, nullptr}) {
-        writer.setSerialOutput(&serial);
-        QDir().mkpath(dir.path() + "/devices aliases");
+    World() : rig(dir.path() + "/", clock, serial, handlers, programming) {
+        rig.addDevice(55, 1, "Kitchen");
         QDir().mkpath(dir.path() + "/emails");
-        QFile f(dir.path() + "/devices aliases/55-1.dev");
-        f.open(QIODevice::WriteOnly);
-        f.write("Kitchen\r\nQuartel\r\n55\r\n1\r\n");
-        f.close();
-        registry.scanDevices();
+        rig.registry.scanDevices();
+        rig.admins = true;
+        rig.wasalarm = true;
         // The log goes nowhere: a file stands where its folder would be, so every line fails
         // fast instead of filling the disk.
         QFile logs(dir.path() + "/logs");
@@ -56,29 +31,10 @@ struct World {
     }
     QTemporaryDir dir;
     SystemClock clock;
-    DataRoot root;
-    EventLog log;
-    LogFiles logFiles;
-    BusFlags flags;
     NullSerial serial;
-    FrameWriter writer;
-    EventNames names;
-    DeviceRegistry registry;
-    QueryCycleState cycle;
-    QTimer AutoQuery;
-    TimingSettings timing;
-    Settings settings;
-    QString audioext = QStringLiteral(".mp3");
-    bool admins = true;
-    std::int32_t tcpIndexInc = 0;
-    bool debug = false;
-    bool wasalarm = true;
-    int alarmextender = 0;
-    bool notstart = true;
     ReceivedMessageHandlers handlers;
     ProgrammingEvents programming;
-    MessageDecoder decoder;
-    ReceivePath receive;
+    velmar::test::ReceiveRig rig;
 };
 
 World& world() {
@@ -93,7 +49,7 @@ World& world() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    World& w = world();
+    velmar::test::ReceiveRig& w = world().rig;
     if (size < 2)
         return 0;
     // The first byte picks the set-up; the rest is the block.

@@ -73,23 +73,18 @@ bool FrameWriter::Write_rs232(const QByteArray& text) {
     std::lock_guard lock(mutex_);
     if (!flags_.tcpgatewayenabled && flags_.offline)
         return false;
-    if (!validImage(text, "Write_rs232"))
-        return false;
-    const int n = byteAt(text, 0);
-    state_.was_send = false;
-    state_.bytes_to_write = static_cast<std::uint32_t>(n + 1);
-    if (state_.bytes_to_write > 5)
-        state_.was_send = true;
-    QByteArray frame = text.left(n + 1);
-    frame[0] = static_cast<char>(n - 2);
-    recordSent(frame, false);
-    send(frame, true);
-    return true;
+    return writeText(text, "Write_rs232", true);
 }
 
 bool FrameWriter::Write_rs232_TCP(const QByteArray& text) {
     std::lock_guard lock(mutex_);
-    if (!validImage(text, "Write_rs232_TCP"))
+    // Only the Linkel link sends through this writer; without it the echo reference is still
+    // recorded.
+    return writeText(text, "Write_rs232_TCP", false);
+}
+
+bool FrameWriter::writeText(const QByteArray& text, const char* writer, bool serialAllowed) {
+    if (!validImage(text, writer))
         return false;
     const int n = byteAt(text, 0);
     state_.was_send = false;
@@ -99,8 +94,7 @@ bool FrameWriter::Write_rs232_TCP(const QByteArray& text) {
     QByteArray frame = text.left(n + 1);
     frame[0] = static_cast<char>(n - 2);
     recordSent(frame, false);
-    // Only the Linkel link sends through this writer.
-    send(frame, false);
+    send(frame, serialAllowed);
     return true;
 }
 

@@ -82,11 +82,12 @@ class FrameWriter {
                       bool linkelAddressing);
 
   private:
-    enum class Kind { Text, Binary };
     // Checks the image against its count byte; logs and refuses a malformed one.
     bool validImage(const QByteArray& text, const char* writer);
     void recordSent(const QByteArray& frame, bool clearAll);
     void send(const QByteArray& frame, bool serialAllowed);
+    // The text writers' common part, under the lock.
+    bool writeText(const QByteArray& text, const char* writer, bool serialAllowed);
 
     EventLog& log_;
     const BusFlags& flags_;

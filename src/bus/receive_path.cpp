@@ -124,32 +124,25 @@ void ReceivePath::confirmEcho(const QByteArray& block, bool tcp) {
 }
 
 void ReceivePath::processSerialBlock(QByteArray block) {
-    if (block.isEmpty())
-        return;
-    if (block.size() > kMaxBlock)
-        block.truncate(kMaxBlock);
-    if (relayBlock(block, false))
-        return;
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QLatin1String("<<") + fromCp1250(block));
-    markers(block, false);
-    confirmEcho(block, false);
-    const QByteArray sent = ctx_.writer.echo().sent;
-    if (!ctx_.flags.linkel_addressing || (byteAt(sent, 1) == 254 && byteAt(sent, 2) == 254))
-        ctx_.decoder.DecodeMessageBuff(block);
+    process(std::move(block), false);
 }
 
 void ReceivePath::ReadFromEthernet(QByteArray block) {
+    process(std::move(block), true);
+}
+
+void ReceivePath::process(QByteArray block, bool tcp) {
     if (block.isEmpty())
         return;
     if (block.size() > kMaxBlock)
         block.truncate(kMaxBlock);
-    if (relayBlock(block, true))
+    if (relayBlock(block, tcp))
         return;
     if (ctx_.debugtimer)
         ctx_.log.admem(QLatin1String("<<") + fromCp1250(block));
-    markers(block, true);
-    confirmEcho(block, true);
+    markers(block, tcp);
+    confirmEcho(block, tcp);
+    // Through a Linkel only what follows a frame that carried the PC's address is decoded.
     const QByteArray sent = ctx_.writer.echo().sent;
     if (!ctx_.flags.linkel_addressing || (byteAt(sent, 1) == 254 && byteAt(sent, 2) == 254))
         ctx_.decoder.DecodeMessageBuff(block);

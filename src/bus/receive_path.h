@@ -67,6 +67,7 @@ class ReceivePath {
     int rcv_adrl = 0;
 
   private:
+    void process(QByteArray block, bool tcp);
     bool relayBlock(QByteArray& block, bool tcp);
     void markers(const QByteArray& block, bool tcp);
     void confirmEcho(const QByteArray& block, bool tcp);

@@ -6,28 +6,16 @@
 
 #include "base/data_root.h"
 #include "log/event_log.h"
+#include "support/bus_helpers.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
 
 namespace velmar {
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
-
-struct CaptureSerial : SerialOutput {
-    std::vector<QByteArray> frames;
-    void writeFrame(const QByteArray& f) override { frames.push_back(f); }
-};
-
-struct CaptureTcp : TcpOutput {
-    std::vector<QByteArray> frames;
-    void SendViaTcp(const QByteArray& b, int size) override { frames.push_back(b.left(size)); }
-};
+using test::bytes;
+using test::CaptureSerial;
+using test::CaptureTcp;
 
 class FrameWriterTest : public ::testing::Test {
   protected:

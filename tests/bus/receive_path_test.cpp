@@ -11,27 +11,20 @@
 #include "events/event_names.h"
 #include "log/event_log.h"
 #include "log/log_files.h"
+#include "support/bus_helpers.h"
 #include "support/fake_clock.h"
+#include "support/receive_rig.h"
 #include "support/temp_root.h"
 
 namespace velmar {
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
+using test::bytes;
+using test::CaptureSerial;
 
 QByteArray message(int h, int l, const QByteArray& text) {
     return bytes({h, l}) + text + QByteArray(1, '\0');
 }
-
-struct CaptureSerial : SerialOutput {
-    std::vector<QByteArray> frames;
-    void writeFrame(const QByteArray& f) override { frames.push_back(f); }
-};
 
 struct RecordingHandlers : ReceivedMessageHandlers {
     QStringList calls;
@@ -62,31 +55,29 @@ struct RecordingProgramming : ProgrammingEvents {
     }
 };
 
+// What the rig refers to, constructed before it.
+struct ReceiveParts {
+    test::TempRoot tmp;
+    test::FakeClock clock;
+    CaptureSerial serial;
+    RecordingHandlers handlers;
+    RecordingProgramming programming;
+    QStringList commands;
+};
+
 // A data root with two room controllers, an alias and a sound, and the whole receive side
 // over a captured serial output.
-class ReceiveTest : public ::testing::Test {
+class ReceiveTest : public ::testing::Test, protected ReceiveParts, public test::ReceiveRig {
   protected:
     ReceiveTest()
-        : root(tmp.root()),
-          log(root, clock),
-          logFiles(root, log, clock),
-          writer(log, flags),
-          names(root, log),
-          registry(root, log, clock, names),
-          decoder(DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery,
-                                 timing, settings, audioext, admins, tcpIndexInc, debug, wasalarm,
-                                 alarmextender},
-                  handlers),
-          receive(ReceivePath::Context{
-              log, writer, decoder, programming, AutoQuery, timing, flags, debug, notstart, &serial,
-              nullptr, [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
-                  commands << QStringLiteral("%1,%2 %3").arg(h).arg(l).arg(QString(t));
-              }}) {
-        writer.setSerialOutput(&serial);
+        : ReceiveRig(tmp.root(), clock, serial, handlers, programming,
+                     [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
+                         commands << QStringLiteral("%1,%2 %3").arg(h).arg(l).arg(QString(t));
+                     }) {
         for (const char* d : {"logs", "emails", "audios", "audio to play"})
             tmp.mkdir(d);
-        tmp.write("devices aliases/55-1.dev", "Kitchen\r\nQuartel\r\n55\r\n1\r\n");
-        tmp.write("devices aliases/55-2.dev", "Hall\r\nQuartel\r\n55\r\n2\r\n");
+        addDevice(55, 1, "Kitchen");
+        addDevice(55, 2, "Hall");
         tmp.write("aliases/Quartel/lDOOR.txt", "Front door opened\r\nRed\r\nDoor\r\n");
         tmp.write("audios/Door.mp3", "sound");
         tmp.write("devices aliases/zones.sms", "Night\r\nDay\r\n");
@@ -98,33 +89,6 @@ class ReceiveTest : public ::testing::Test {
     }
 
     QString logText() const { return QString::fromLatin1(tmp.read("logs/all.logs")); }
-
-    test::TempRoot tmp;
-    test::FakeClock clock;
-    DataRoot root;
-    EventLog log;
-    LogFiles logFiles;
-    BusFlags flags;
-    CaptureSerial serial;
-    FrameWriter writer;
-    EventNames names;
-    DeviceRegistry registry;
-    QueryCycleState cycle;
-    QTimer AutoQuery;
-    TimingSettings timing;
-    Settings settings;
-    QString audioext = QStringLiteral(".mp3");
-    bool admins = false;
-    std::int32_t tcpIndexInc = 0;
-    bool debug = false;
-    bool wasalarm = false;
-    int alarmextender = 0;
-    bool notstart = true;
-    RecordingHandlers handlers;
-    RecordingProgramming programming;
-    QStringList commands;
-    MessageDecoder decoder;
-    ReceivePath receive;
 };
 
 TEST_F(ReceiveTest, EchoIsConfirmedOnlyWhenItMatches) {

@@ -8,23 +8,15 @@
 #include "events/event_names.h"
 #include "events/update_sequence.h"
 #include "log/event_log.h"
+#include "support/bus_helpers.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
 
 namespace velmar {
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
-
-struct CaptureSerial : SerialOutput {
-    std::vector<QByteArray> frames;
-    void writeFrame(const QByteArray& f) override { frames.push_back(f); }
-};
+using test::bytes;
+using test::CaptureSerial;
 
 class CommandsTest : public ::testing::Test {
   protected:

@@ -8,7 +8,7 @@ namespace velmar::test {
 
 // A clock that stands still until a test moves it.
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12)))
         : now_(std::move(start)) {}
     QDateTime now() const override { return now_; }
@@ -19,7 +19,7 @@ public:
         mono_ += ms;
     }
 
-private:
+  private:
     QDateTime now_;
     std::int64_t mono_ = 1000000;
 };

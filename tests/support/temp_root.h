@@ -9,7 +9,7 @@ namespace velmar::test {
 
 // A fresh data root in a temporary directory, removed with the object.
 class TempRoot {
-public:
+  public:
     TempRoot();
     // The root with its trailing "/".
     QString root() const;
@@ -20,7 +20,7 @@ public:
     bool exists(const QString& relative) const;
     void mkdir(const QString& relative) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 
