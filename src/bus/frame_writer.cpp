@@ -150,7 +150,15 @@ bool FrameWriter::write_bin_rs232_TCP(QByteArray text) {
 
 FrameWriter::EchoState FrameWriter::echo() const {
     std::lock_guard lock(mutex_);
-    return state_;
+    // Only the part of the reference that belongs to the last frame (and its two closing
+    // zeros) is handed out: the receive path asks for it with every block.
+    EchoState copy;
+    copy.sent = state_.sent.left(std::max(state_.sentFrameLength + 2, 5));
+    copy.was_send = state_.was_send;
+    copy.bytes_to_write = state_.bytes_to_write;
+    copy.byteswritten = state_.byteswritten;
+    copy.sentFrameLength = state_.sentFrameLength;
+    return copy;
 }
 
 bool FrameWriter::was_send() const {

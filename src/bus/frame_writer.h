@@ -63,7 +63,7 @@ class FrameWriter {
 
     // The echo state of the most recent frame.
     struct EchoState {
-        QByteArray sent;  // kSentSize bytes
+        QByteArray sent;  // the frame's part of the reference: sentFrameLength + 2 bytes
         bool was_send = false;
         std::uint32_t bytes_to_write = 0;
         std::int32_t byteswritten = 0;
