@@ -105,6 +105,22 @@ ls "$ROOT/backup-logs" | grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}_[0-9]{2}
 [ "$(stat -c %s "$ROOT/logs/all.logs")" -lt 1000 ] || fail "all.logs not rotated"
 grep -q "Velmar Manager shut down" "$ROOT/logs/all.logs" || fail "line after rotation missing"
 
+# "/adl" as the first switch writes the audio name lists; as the second it does nothing.
+rm -f "$ROOT/audios.nam"
+start /offline /adl /nd
+stop
+[ -e "$ROOT/audios.nam" ] && fail "/adl as the second switch wrote audios.nam"
+start /adl /offline /nd
+stop
+expect_file audios.nam '[NAMES]\r\n'
+
+# "/cdr" as the first switch ends the program at the first countdown tick.
+"$BIN/velmar" --headless --root "$ROOT" /cdr >"$WORK/out.txt" 2>&1 &
+PID=$!
+for _ in $(seq 1 100); do kill -0 "$PID" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$PID" 2>/dev/null && { kill -KILL "$PID"; fail "/cdr did not end the program"; }
+wait "$PID" || fail "/cdr exit code $?"
+
 # SIGINT runs the same shutdown.
 start /offline /nd
 kill -INT "$PID"
