@@ -246,3 +246,32 @@ TEST(DeviceScanE2e, TablesHoldWhatFitsAndTheRestIsLogged) {
 
 }  // namespace
 }  // namespace velmar::test
+
+namespace velmar::test {
+namespace {
+
+TEST(SerialPortE2e, PortThatCannotOpenIsLoggedAndTheProgramRunsOn) {
+    TempRoot tmp;
+    tmp.write("com.cfg", "/dev/velmar-no-such-port\r\n9600\r\n");
+    QProcess velmar;
+    velmar.setProcessChannelMode(QProcess::MergedChannels);
+    velmar.start(QStringLiteral(VELMAR_BIN_DIR "/velmar"),
+                 {"--headless", "--root", tmp.root(), "/cancel"});
+    ASSERT_TRUE(velmar.waitForStarted());
+    QByteArray out;
+    QDeadlineTimer deadline(10000);
+    while (!out.contains("error opening com") && !deadline.hasExpired()) {
+        velmar.waitForReadyRead(50);
+        out += velmar.readAll();
+    }
+    EXPECT_TRUE(
+        out.contains(":    Cant connect to com: check port settings in \"com.cfg\" file\n"));
+    EXPECT_TRUE(out.contains(":    error opening com: /dev/velmar-no-such-port -> "));
+    EXPECT_EQ(velmar.state(), QProcess::Running);
+    velmar.terminate();
+    ASSERT_TRUE(velmar.waitForFinished(5000));
+    EXPECT_EQ(velmar.exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace velmar::test
