@@ -4,7 +4,6 @@
 // than that the receive side handles it.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -88,11 +87,3 @@ BENCHMARK(BM_TextMessageLogged);
 BENCHMARK(BM_UnknownSender);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
