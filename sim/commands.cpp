@@ -127,6 +127,8 @@ QList<QByteArray> CommandInterpreter::helpLines() {
         "restart <h>-<l>",
         "program ok|refuse|none",
         "set <h>-<l> adc <k> <raw>",
+        "set <h>-<l> temp <k> <celsius>",
+        "set <h>-<l> light <k> <percent>",
         "set <h>-<l> out|in|fast <k> 0|1",
         "set <h>-<l> program|zone <n>",
         "set <h>-<l> sensel <m> <hex bytes>",
@@ -242,7 +244,7 @@ CommandReply CommandInterpreter::run(QByteArrayView rawLine) {
     if (cmd == "set") {
         const auto a = address(1);
         if (n < 4 || !a) {
-            return usage("set <h>-<l> adc|out|in|fast|program|zone|sensel|byte ...");
+            return usage("set <h>-<l> adc|temp|light|out|in|fast|program|zone|sensel|byte ...");
         }
         const QByteArray& what = t[2];
         if (what == "adc" || what == "byte") {
@@ -255,6 +257,21 @@ CommandReply CommandInterpreter::run(QByteArrayView rawLine) {
             const bool ok = what == "adc" ? sim_.setAnalog(*a, *k, *v, &error)
                                           : sim_.setStatusByte(*a, *k, *v, &error);
             return fromResult(ok, error);
+        }
+        if (what == "temp" || what == "light") {
+            // A physical value on an analogue channel, as a sensor with the default calibration
+            // (5000 mV supply, 10 mV per kelvin) or a light sensor reads it.
+            const auto k = n == 5 ? parseNumber(t[3]) : std::nullopt;
+            bool okNumber = false;
+            const double value = n == 5 ? t[4].toDouble(&okNumber) : 0.0;
+            if (!k || !okNumber) {
+                return failure(QStringLiteral("usage: set <h>-<l> %1 <k> <%2>")
+                                   .arg(QString::fromLatin1(what),
+                                        what == "temp" ? QStringLiteral("celsius")
+                                                       : QStringLiteral("percent")));
+            }
+            const int raw = what == "temp" ? rawForTemperature(value) : rawForLight(value);
+            return fromResult(sim_.setAnalog(*a, *k, raw, &error), error);
         }
         if (what == "out" || what == "in" || what == "fast") {
             const auto k = n == 5 ? parseNumber(t[3]) : std::nullopt;

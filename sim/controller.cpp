@@ -1,5 +1,8 @@
 #include "sim/controller.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace velmar::sim {
 
 namespace {
@@ -237,6 +240,16 @@ bool Controller::setByte(int offset, int value, QString* error) {
     }
     data_[offset] = static_cast<std::uint8_t>(value);
     return true;
+}
+
+int rawForTemperature(double celsius) {
+    const double raw = std::nearbyint((celsius + 273.15) * 10.0 * 1023.0 / 5000.0);
+    return static_cast<int>(std::clamp(raw, 0.0, 1023.0));
+}
+
+int rawForLight(double percent) {
+    const double raw = std::nearbyint(1023.0 * (1.0 - percent / 100.0));
+    return static_cast<int>(std::clamp(raw, 0.0, 1023.0));
 }
 
 }  // namespace velmar::sim

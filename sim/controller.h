@@ -17,6 +17,11 @@ namespace velmar::sim {
 // Linkel (0-254): for now a plain controller with the room controller's status frame.
 enum class ControllerType { Quartel, Outrel, Thermel, Sensel, Linkel };
 
+// Raw 10-bit channel values of physical readings: a temperature sensor of 10 mV per kelvin on
+// a 5000 mV supply, and a light sensor whose value falls as the light rises. Clamped to 0..1023.
+int rawForTemperature(double celsius);
+int rawForLight(double percent);
+
 std::optional<ControllerType> parseControllerType(QByteArrayView name);
 QString controllerTypeName(ControllerType type);
 

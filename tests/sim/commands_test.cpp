@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/simulator.h"
 
 namespace velmar::sim {
@@ -173,6 +175,27 @@ TEST_F(CommandsTest, TermiosOfARunningSimulator) {
     ASSERT_EQ(reply.lines.size(), 1);
     EXPECT_TRUE(reply.lines[0].startsWith("speed ")) << reply.lines[0].toStdString();
     EXPECT_TRUE(reply.lines[0].contains(" csize 8 parenb 0 ")) << reply.lines[0].toStdString();
+}
+
+}  // namespace
+}  // namespace velmar::sim
+
+namespace velmar::sim {
+namespace {
+
+TEST(PhysicalValues, RawChannelValues) {
+    struct Case {
+        double value;
+        int temperatureRaw;
+        int lightRaw;
+    };
+    // 21 degrees: (294.15 K x 10 mV) / 5000 mV x 1023 = 601.8; 100 % light reads 0.
+    const Case cases[] = {
+        {21.0, 602, 808}, {0.0, 559, 1023}, {100.0, 763, 0}, {-300.0, 0, 1023}, {1000.0, 1023, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(rawForTemperature(c.value), c.temperatureRaw) << c.value;
+        EXPECT_EQ(rawForLight(c.value), c.lightRaw) << c.value;
+    }
 }
 
 }  // namespace
