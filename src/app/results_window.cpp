@@ -55,9 +55,10 @@ void ResultsWindow::appendText(const QString& text) {
     plain.remove(QLatin1Char('\r'));
     if (plain.endsWith(QLatin1Char('\n')))
         plain.chop(1);
-    pane_->append(plain.toHtmlEscaped()
-                      .replace(QLatin1Char('\n'), QLatin1String("<br>"))
-                      .replace(QLatin1Char('\t'), QLatin1String("&#9;")));
+    // Blanks and tabs are kept as logged (the separator is four blanks).
+    pane_->append(QLatin1String("<span style=\"white-space:pre\">") +
+                  plain.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")) +
+                  QLatin1String("</span>"));
 }
 
 void ResultsWindow::clearResults() {

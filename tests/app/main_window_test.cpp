@@ -80,10 +80,10 @@ TEST(ResultsWindow, ClearAndAddSpace) {
     test::FakeClock clock;
     Manager manager(tmp.root(), {}, clock);
     ResultsWindow results(manager);
-    results.appendText(QStringLiteral("first line\n"));
-    EXPECT_EQ(results.pane()->toPlainText(), QStringLiteral("first line"));
+    results.appendText(QStringLiteral("first :    line\twith tab\n"));
+    EXPECT_EQ(results.pane()->toPlainText(), QStringLiteral("first :    line\twith tab"));
     results.addSpace();
-    EXPECT_EQ(results.pane()->toPlainText(), QStringLiteral("first line\n\n\n\n\n"));
+    EXPECT_EQ(results.pane()->toPlainText(), QStringLiteral("first :    line\twith tab\n\n\n\n\n"));
     results.clearResults();
     EXPECT_TRUE(results.pane()->toPlainText().isEmpty());
 }
