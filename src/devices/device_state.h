@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <array>
@@ -57,6 +58,45 @@ struct an {
     bool an3temp2 = false;
     // `extern`: the device is an external controller.
     bool extern_ = false;
+
+    // Decoded state of the last accepted status frame; the "prev" arrays hold the frame before.
+    std::int32_t currentprogram = 0;
+    QString currentprogramname;
+    // Channels 1..8: temperature in degrees, light level in %, value in % of full scale.
+    std::array<double, 8> temp{}, tempprev{};
+    std::array<double, 8> light{}, lightprev{};
+    std::array<double, 8> adc{}, adcprev{};
+    // Outputs 1..35, fast inputs 1..8 (`int`), digital inputs 1..8 (`in`).
+    std::array<bool, 35> out{}, outprev{};
+    std::array<bool, 8> int_{}, intprev{};
+    std::array<bool, 8> in{}, inprev{};
+};
+
+// Heating controller state (one per system).
+struct ThermelState {
+    // Temperatures of channels 0..15 in degrees, and of the frame before.
+    std::array<double, 16> HADC{}, HADCPrev{};
+    std::int32_t CURRENT_PGM = 0;
+    std::int32_t current_program = 0;
+    std::int32_t recu_speed = 0;        // ventilation level 0..3
+    std::int32_t recu_temperature = 0;  // set temperature 0..31
+    std::int32_t kom_level = 0;         // fireplace level 0..7
+    QString _recu_mode;
+    // Ventilation, boiler, solar and fireplace texts.
+    QString went, koci, sola, komi;
+};
+
+// External controller state (one per system).
+struct OutrelState {
+    std::int32_t currentzone = 0;
+    QString currentzonename;
+    // Input expander status of modules 1..5 (index 0 unused): warning bytes 0..4, alarm bytes
+    // 5..9, active bytes 10..13; modules 4 and 5 stay empty. `inextstatprev` holds the bytes as
+    // last evaluated and starts as letters "a", so the first frame evaluates every group.
+    std::array<QByteArray, 6> inextstat;
+    std::array<QByteArray, 6> inextstatprev = {QByteArray(22, 'a'), QByteArray(22, 'a'),
+                                               QByteArray(22, 'a'), QByteArray(22, 'a'),
+                                               QByteArray(22, 'a'), QByteArray(22, 'a')};
 };
 
 // State record of an Ethernet device (the Linkel and the devices behind it). Arrays are indexed
@@ -83,6 +123,22 @@ struct ethan {
     std::array<std::int32_t, 17> adcsPrecision{};
     std::array<std::int32_t, 17> adcsOption{};
     std::array<QString, 17> adcssuffix;
+
+    // Decoded state of the last status record and of the one before.
+    std::int32_t currentprogram = 0, prevprogram = 0;
+    QString currentprogramname;
+    std::int32_t currentzone = 0, prevzone = 0;
+    QString currentzonename;
+    std::int32_t currentadcprogram = 0;
+    QString currentadcprogramname;
+    // Channel value in % of full scale, raw value, previous value.
+    std::array<double, 17> adcs{}, adcsprev{};
+    std::array<std::int32_t, 17> adcsind{};
+    // Outputs 0..159 and inputs 0..95 with the alarm, warning and monitoring flags of inputs.
+    std::array<bool, 257> xdouts{}, xdoutsprev{};
+    std::array<bool, 257> xdins{}, xdinsprev{};
+    std::array<bool, 257> xalarms{}, xwarnings{}, xmonitorings{};
+    std::array<std::int32_t, 129> rollers{}, rollersprev{};
 };
 
 }  // namespace velmar
