@@ -2,6 +2,7 @@
 
 #include "app/manager.h"
 #include "bus/com_config.h"
+#include "lang/locale_number.h"
 
 namespace velmar {
 
@@ -11,12 +12,21 @@ CoreServices::CoreServices(Manager& m)
       serial_(m.log()),
       eventNames_(m.dataRoot(), m.log()),
       registry_(m.dataRoot(), m.log(), m.clock(), eventNames_),
-      handlers_(&defaultHandlers_) {
-    defaultHandlers_.log = &m.log();
+      handlers_(nullptr) {
     writer_.setSerialOutput(&serial_);
     commands_ = std::make_unique<Commands>(Commands::Context{m.log(), m.clock(), writer_,
                                                              m.AutoQuery, m.settings().timing,
                                                              busFlags_, m.flags().debugtimer});
+    status_ = std::make_unique<StatusDecoder>(StatusDecoderContext{
+        m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, writer_, m.AutoQuery,
+        m.settings().timing, m.settings(), busFlags_, m.flags().TCP_INDEX_INC,
+        m.flags().linkel_companion, m.audioext(), wasalarm_, alarmextender_,
+        [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
+            commands_->run_command(h, l, text);
+        }});
+    statusHandlers_ = std::make_unique<StatusFrameHandlers>(*status_);
+    statusHandlers_->log = &m.log();
+    handlers_ = statusHandlers_.get();
     buildReceivePath();
     update_ = std::make_unique<UpdateSequence>(UpdateSequence::Context{
         m.log(), *commands_, registry_, m.UpdateAfterReset, m.AutoQuery, m.options(),
@@ -34,7 +44,7 @@ CoreServices::~CoreServices() {
 }
 
 void CoreServices::setHandlers(ReceivedMessageHandlers* handlers) {
-    handlers_ = handlers ? handlers : &defaultHandlers_;
+    handlers_ = handlers ? handlers : statusHandlers_.get();
     buildReceivePath();
 }
 
@@ -59,7 +69,7 @@ void CoreServices::buildReceivePath() {
 void CoreServices::syncFlags() {
     busFlags_.offline = manager_.flags().offline;
     busFlags_.linkel_addressing = manager_.settings().linkel_addressing;
-    defaultHandlers_.debugEnabled = manager_.flags().debugtimer;
+    statusHandlers_->debugEnabled = manager_.flags().debugtimer;
 }
 
 void CoreServices::startSerialThread() {
@@ -91,6 +101,9 @@ void CoreServices::loadCommandAliases() {
 void CoreServices::createConfigurationWindow() {
     registry_.loadnames_ql();
     registry_.readethernetdevs();
+    // The heating window: the forwarding table ("temperatures.cfg") and the labels.
+    loadHeatingTables(manager_.dataRoot(), manager_.log(), QString::number(localeNumber()),
+                      status_->heating);
 }
 
 bool CoreServices::updateAfterResetTick() {

@@ -8,6 +8,7 @@
 #include "bus/receive_path.h"
 #include "bus/serial_link.h"
 #include "devices/registry.h"
+#include "devices/status_decoder.h"
 #include "events/commands.h"
 #include "events/cycle_state.h"
 #include "events/event_names.h"
@@ -50,6 +51,7 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     EventNames& eventNames() { return eventNames_; }
     Commands& commands() { return *commands_; }
     QueryCycleState& cycle() { return cycle_; }
+    StatusDecoder& statusDecoder() { return *status_; }
     // Replaces the handlers of decoded messages (status frames, IR codes, ...).
     void setHandlers(ReceivedMessageHandlers* handlers);
 
@@ -64,11 +66,12 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     EventNames eventNames_;
     DeviceRegistry registry_;
     QueryCycleState cycle_;
-    ReceivedMessageHandlers defaultHandlers_;
     ReceivedMessageHandlers* handlers_;
     bool wasalarm_ = false;
     int alarmextender_ = 0;
     std::unique_ptr<Commands> commands_;
+    std::unique_ptr<StatusDecoder> status_;
+    std::unique_ptr<StatusFrameHandlers> statusHandlers_;
     std::unique_ptr<MessageDecoder> decoder_;
     std::unique_ptr<ReceivePath> receive_;
     std::unique_ptr<UpdateSequence> update_;

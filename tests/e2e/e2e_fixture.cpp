@@ -30,11 +30,26 @@ void E2eTest::writeComConfig(const QString& rate) {
     tmp.write("com.cfg", (sim.ptyPath() + "\r\n" + rate + "\r\n").toUtf8());
 }
 
-void E2eTest::addDevice(int h, int l, const QString& name, const QString& type) {
-    tmp.write(
-        QStringLiteral("devices aliases/%1-%2.dev").arg(h).arg(l),
-        (name + "\r\n" + type + "\r\n" + QString::number(h) + "\r\n" + QString::number(l) + "\r\n")
-            .toUtf8());
+void E2eTest::addDevice(int h, int l, const QString& name, const QString& type, bool external) {
+    // A device file as the configuration window writes it, with the default display names.
+    QStringList lines(250);
+    lines[0] = name;
+    lines[1] = type;
+    lines[2] = QString::number(h);
+    lines[3] = QString::number(l);
+    lines[186] = "Light Level";
+    lines[187] = "Temperature";
+    for (int k = 3; k <= 8; ++k)
+        lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
+    for (int k = 1; k <= 24; ++k)
+        lines[193 + k] = QStringLiteral("Output %1").arg(k);
+    for (int k = 1; k <= 8; ++k) {
+        lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
+        lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
+    }
+    lines[243] = external ? "ON" : "";
+    tmp.write(QStringLiteral("devices aliases/%1-%2.dev").arg(h).arg(l),
+              lines.join("\r\n").toUtf8() + "\r\n");
 }
 
 void E2eTest::startVelmar(const QStringList& switches) {

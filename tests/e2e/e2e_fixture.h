@@ -23,8 +23,10 @@ class E2eTest : public ::testing::Test {
 
     // Writes "com.cfg" with the simulator's terminal and `rate` as its second line.
     void writeComConfig(const QString& rate = QStringLiteral("115200"));
-    // A room controller's device file in "devices aliases".
-    void addDevice(int h, int l, const QString& name, const QString& type = "Quartel");
+    // A controller's device file in "devices aliases", with the default display names;
+    // `external` marks the external controller.
+    void addDevice(int h, int l, const QString& name, const QString& type = "Quartel",
+                   bool external = false);
     // Starts velmar and waits until it has opened the serial port.
     void startVelmar(const QStringList& switches);
     void waitForPortOpen();
