@@ -1,8 +1,15 @@
 #include "base/data_root.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringList>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
 
 namespace velmar {
 
@@ -25,15 +32,85 @@ DataRoot::DataRoot(QString root) : root_(std::move(root)) {
         root_ += QLatin1Char('/');
 }
 
-static bool existsNoFollow(const QString& p) {
-    QFileInfo fi(p);
-    return fi.exists() || fi.isSymLink();
+namespace {
+
+bool existsNoFollow(const QString& p) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(p).constData(), &st) == 0;
 }
 
+std::int64_t nowNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Listings of the folders in which a name was looked for in another case, kept while the
+// folder's modification time stays the same. File systems stamp a folder with a coarse clock,
+// so a listing taken within a few milliseconds of the folder's last change could miss a change
+// stamped with the same time: such a listing is used once and taken again next time.
+class FolderCache {
+  public:
+    // The entry of `dir` whose name equals `name` in any case, or an empty string.
+    QString find(const QString& dir, const QString& name) {
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(dir);
+        if (::stat(native.constData(), &st) != 0)
+            return {};
+        const std::int64_t mtime =
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        std::lock_guard lock(mutex_);
+        auto it = folders_.find(dir);
+        if (it == folders_.end() || it->mtime != mtime || it->listedAt - mtime < kSettleNs) {
+            if (folders_.size() > kMaxFolders)
+                folders_.clear();
+            Folder folder;
+            folder.mtime = mtime;
+            folder.listedAt = nowNs();
+            const QStringList entries = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden |
+                                                            QDir::System | QDir::NoDotAndDotDot);
+            for (const QString& e : entries)
+                folder.names.insert(e.toCaseFolded(), e);
+            it = folders_.insert(dir, std::move(folder));
+        }
+        return it->names.value(name.toCaseFolded());
+    }
+
+  private:
+    static constexpr std::int64_t kSettleNs = 50 * 1000000;
+    static constexpr qsizetype kMaxFolders = 512;
+    struct Folder {
+        std::int64_t mtime = 0;
+        std::int64_t listedAt = 0;
+        QHash<QString, QString> names;  // case-folded name -> name on disk
+    };
+    std::mutex mutex_;
+    QHash<QString, Folder> folders_;
+};
+
+FolderCache& folderCache() {
+    static FolderCache cache;
+    return cache;
+}
+
+}  // namespace
+
 QString resolveCaseInsensitive(const QString& base, const QString& relative) {
+    return resolve(base, relative, nullptr);
+}
+
+QString resolve(const QString& base, const QString& relative, bool* exists) {
     QString result = base;
     if (!result.endsWith(QLatin1Char('/')))
         result += QLatin1Char('/');
+    if (exists)
+        *exists = false;
+    // The common case: the name exists as spelled.
+    if (!relative.contains(QLatin1String("..")) && existsNoFollow(result + relative)) {
+        if (exists)
+            *exists = true;
+        return result + relative;
+    }
     const QStringList parts = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     bool parentExists = true;
     for (int i = 0; i < parts.size(); ++i) {
@@ -41,16 +118,10 @@ QString resolveCaseInsensitive(const QString& base, const QString& relative) {
         QString chosen = part;
         if (parentExists && part != QLatin1String(".") && part != QLatin1String("..")) {
             if (!existsNoFollow(result + part)) {
-                parentExists = false;
-                const QStringList entries = QDir(result).entryList(
-                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-                for (const QString& e : entries) {
-                    if (e.compare(part, Qt::CaseInsensitive) == 0) {
-                        chosen = e;
-                        parentExists = true;
-                        break;
-                    }
-                }
+                const QString found = folderCache().find(result, part);
+                parentExists = !found.isEmpty();
+                if (parentExists)
+                    chosen = found;
             }
         }
         result += chosen;
@@ -59,6 +130,9 @@ QString resolveCaseInsensitive(const QString& base, const QString& relative) {
     }
     if (relative.endsWith(QLatin1Char('/')) && !result.endsWith(QLatin1Char('/')))
         result += QLatin1Char('/');
+    // Found in another case (or through ".."): one more look settles it.
+    if (exists && parentExists)
+        *exists = existsNoFollow(result);
     return result;
 }
 
@@ -69,7 +143,11 @@ QString DataRoot::path(const QString& relativeName) const {
 }
 
 bool DataRoot::exists(const QString& relativeName) const {
-    return existsNoFollow(path(relativeName));
+    QString rel = relativeName;
+    rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    bool found = false;
+    resolve(root_, rel, &found);
+    return found;
 }
 
 bool DataRoot::makeDir(const QString& relativeName) const {

@@ -30,5 +30,7 @@ class DataRoot {
 // Resolves `relative` ("/"-separated) below the existing directory `base`, matching each
 // existing component case-insensitively. Exported for the registry and tests.
 QString resolveCaseInsensitive(const QString& base, const QString& relative);
+// The same, telling through `exists` (when not null) whether the entry exists.
+QString resolve(const QString& base, const QString& relative, bool* exists);
 
 }  // namespace velmar

@@ -52,6 +52,7 @@ bool StatusFiles::ensureFolders(const QString& name) {
 }
 
 bool StatusFiles::flag(const QString& name, const QString& errorPrefix) {
+    knownAbsent_.remove(name);
     if (root_.exists(name))
         return true;
     QString error;
@@ -64,20 +65,41 @@ bool StatusFiles::flag(const QString& name, const QString& errorPrefix) {
 }
 
 void StatusFiles::remove(const QString& name) {
+    // A flag this publisher deleted stays deleted until it creates it again: frames repeat
+    // every second with most flags off, and each removal costs a path walk.
+    if (knownAbsent_.contains(name))
+        return;
     QFile::remove(root_.path(name));
+    if (knownAbsent_.size() > kMaxKnownAbsent)
+        knownAbsent_.clear();
+    knownAbsent_.insert(name);
 }
 
 bool StatusFiles::writeBytesIfChanged(const QString& name, const QByteArray& bytes,
                                       const QString& errorPrefix) {
-    const QString path = root_.path(name);
-    if (const auto old = readFile(path); old && *old == bytes)
+    knownAbsent_.remove(name);
+    // What this publisher wrote last is remembered, so an unchanged file is neither read nor
+    // written; a file that has gone since is written again.
+    const auto last = lastWritten_.constFind(name);
+    if (last != lastWritten_.constEnd() && *last == bytes && root_.exists(name))
         return true;
+    const QString path = root_.path(name);
+    if (last == lastWritten_.constEnd()) {
+        if (const auto old = readFile(path); old && *old == bytes) {
+            lastWritten_.insert(name, bytes);
+            return true;
+        }
+    }
     QString error;
     if (!ensureFolders(name) || !writeFileAtomic(path, bytes, &error)) {
+        lastWritten_.remove(name);
         log_.admem(errorPrefix +
                    (error.isEmpty() ? QStringLiteral("cannot create folder") : error));
         return false;
     }
+    if (lastWritten_.size() > kMaxKnownAbsent)
+        lastWritten_.clear();
+    lastWritten_.insert(name, bytes);
     return true;
 }
 
@@ -91,17 +113,31 @@ void StatusFiles::cr(const QString& device, const QString& name) {
         return;
     const QString own =
         QLatin1String("logs\\") + device + QLatin1Char('\\') + name + QLatin1String(".txt");
+    // An output that stays on is looked at again only every few seconds: its flag files are
+    // this publisher's own (no reader consumes them), and each look costs two path walks.
+    const std::int64_t now = clock_.monotonicMs();
+    const auto seen = verifiedAt_.constFind(own);
+    if (seen != verifiedAt_.constEnd() && now - *seen < kReverifyMs)
+        return;
     const QString all =
-        QLatin1String("logs\\") + device + QLatin1String("\\all\\") + name + QLatin1String(".txt");
-    flag(own, QLatin1String("Error creating flag file: ") + own + QLatin1Char(' '));
-    flag(all, QLatin1String("Error creating flag file: ") + all + QLatin1Char(' '));
+        QLatin1String("logs\\") + device + QLatin1String("\\All\\") + name + QLatin1String(".txt");
+    const bool ok =
+        flag(own, QLatin1String("Error creating flag file: ") + own + QLatin1Char(' ')) &
+        flag(all, QLatin1String("Error creating flag file: ") + all + QLatin1Char(' '));
+    if (ok) {
+        if (verifiedAt_.size() > kMaxKnownAbsent)
+            verifiedAt_.clear();
+        verifiedAt_.insert(own, now);
+    }
 }
 
 void StatusFiles::dr(const QString& device, const QString& name) {
     if (!usableName(name))
         return;
+    verifiedAt_.remove(QLatin1String("logs\\") + device + QLatin1Char('\\') + name +
+                       QLatin1String(".txt"));
     remove(QLatin1String("logs\\") + device + QLatin1Char('\\') + name + QLatin1String(".txt"));
-    remove(QLatin1String("logs\\") + device + QLatin1String("\\all\\") + name +
+    remove(QLatin1String("logs\\") + device + QLatin1String("\\All\\") + name +
            QLatin1String(".txt"));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -29,7 +30,8 @@ class StatusFiles {
     // Creates the flag file (the single line "1") unless it exists; never overwrites. Creates
     // the missing folders of the name. `errorPrefix` starts the log line of a failure.
     bool flag(const QString& name, const QString& errorPrefix);
-    // Deletes a file; a missing one is no error.
+    // Deletes a file; a missing one is no error. A file this publisher deleted is not looked
+    // for again until it writes it itself.
     void remove(const QString& name);
     // Writes the lines unless the file already holds exactly these bytes (no wear on flash for
     // unchanged content). False on failure, logged with `errorPrefix`.
@@ -38,7 +40,8 @@ class StatusFiles {
                              const QString& errorPrefix);
 
     // `cr`: output or state flag of a device, "logs\<device>\<name>.txt" and the same under
-    // "\all\". Nothing for an empty or invalid name.
+    // "\All\" (spelled as the registry creates the folder, so that the name is found without
+    // a case-insensitive search). Nothing for an empty or invalid name.
     void cr(const QString& device, const QString& name);
     // `dr`: removes both files of `cr`.
     void dr(const QString& device, const QString& name);
@@ -65,6 +68,13 @@ class StatusFiles {
     EventLog& log_;
     const Clock& clock_;
     QSet<QString> refusedNames_;
+    static constexpr qsizetype kMaxKnownAbsent = 20000;
+    QSet<QString> knownAbsent_;
+    // Output flags found in place, with the (monotonic) time they were last looked at.
+    static constexpr std::int64_t kReverifyMs = 10000;
+    QHash<QString, std::int64_t> verifiedAt_;
+    // The bytes last written to each file (by system name).
+    QHash<QString, QByteArray> lastWritten_;
 };
 
 }  // namespace velmar

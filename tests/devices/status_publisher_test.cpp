@@ -84,10 +84,10 @@ TEST_F(StatusFilesTest, FlagsNeverOverwriteAndBadNamesAreRefused) {
     tmp.write("logs/Dev/Lamp.txt", "custom");
     files.cr("Dev", "Lamp");
     EXPECT_EQ(tmp.read("logs/Dev/Lamp.txt"), "custom");
-    EXPECT_EQ(tmp.read("logs/Dev/all/Lamp.txt"), "1\r\n");
+    EXPECT_EQ(tmp.read("logs/Dev/All/Lamp.txt"), "1\r\n");
     files.dr("Dev", "Lamp");
     EXPECT_FALSE(tmp.exists("logs/Dev/Lamp.txt"));
-    EXPECT_FALSE(tmp.exists("logs/Dev/all/Lamp.txt"));
+    EXPECT_FALSE(tmp.exists("logs/Dev/All/Lamp.txt"));
     files.dr("Dev", "Lamp");  // missing: no error
 
     for (const char* bad : {"", "..", "a\\b", "x:y", "a/b"})

@@ -1,0 +1,117 @@
+// Decoding and publishing one room-controller status frame, as a fraction of the frame's own
+// wire time at 115200 bit/s 8E1 (the doubled 52-byte frame: 104 bytes of 11 bits). Two cases:
+// nothing changed since the previous frame, and every channel, output and input changed.
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include "base/clock.h"
+#include "devices/status_decoder.h"
+#include "support/receive_rig.h"
+
+namespace {
+
+using namespace velmar;
+
+constexpr double kFrameWireSeconds = 104 * 11 / 115200.0;
+
+struct NullSerial : SerialOutput {
+    void writeFrame(const QByteArray&) override {}
+};
+
+// A room controller's device file with the default display names.
+void writeDevice(const QString& root) {
+    QStringList lines(250);
+    lines[0] = "Kitchen";
+    lines[1] = "Quartel";
+    lines[2] = "55";
+    lines[3] = "1";
+    lines[186] = "Light Level";
+    lines[187] = "Temperature";
+    for (int k = 3; k <= 8; ++k)
+        lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
+    for (int k = 1; k <= 24; ++k)
+        lines[193 + k] = QStringLiteral("Output %1").arg(k);
+    for (int k = 1; k <= 8; ++k) {
+        lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
+        lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
+    }
+    QDir().mkpath(root + "devices aliases");
+    QFile f(root + "devices aliases/55-1.dev");
+    f.open(QIODevice::WriteOnly);
+    f.write(lines.join("\r\n").toUtf8() + "\r\n");
+}
+
+// The doubled status frame: channels at `raw`, outputs and inputs all on or all off.
+QByteArray frame(int raw, bool on) {
+    QByteArray m(52, '\0');
+    m[0] = 55;
+    m[1] = 1;
+    m[2] = 's';
+    for (int k = 1; k <= 8; ++k) {
+        m[2 * k + 1] = static_cast<char>(raw >> 8);
+        m[2 * k + 2] = static_cast<char>(raw & 0xFF);
+    }
+    for (int i : {19, 20, 21, 22, 23, 24})
+        m[i] = on ? '\xFF' : '\0';
+    return m + m;
+}
+
+struct World {
+    explicit World(const QString& dir)
+        : rig(dir, clock, serial, handlers, programming),
+          decoder(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
+                                       rig.writer, rig.AutoQuery, rig.timing, rig.settings,
+                                       rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
+                                       rig.wasalarm, rig.alarmextender, nullptr}) {
+        writeDevice(dir);
+        QDir().mkpath(dir + "logs");
+        rig.registry.scanDevices();
+        rig.registry.loadnames_ql();
+    }
+    SystemClock clock;
+    NullSerial serial;
+    ReceivedMessageHandlers handlers;
+    ProgrammingEvents programming;
+    test::ReceiveRig rig;
+    bool linkelCompanion = false;
+    StatusDecoder decoder;
+};
+
+void report(benchmark::State& state) {
+    // Time per frame divided by the frame's wire time.
+    state.counters["of_wire_time"] =
+        benchmark::Counter(kFrameWireSeconds * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_StatusUnchanged(benchmark::State& state) {
+    QTemporaryDir dir;
+    World w(dir.path() + "/");
+    const QByteArray f = frame(0x200, true);
+    w.decoder.set_ql(f);
+    for (auto _ : state)
+        w.decoder.set_ql(f);
+    report(state);
+}
+
+void BM_StatusAllChanged(benchmark::State& state) {
+    QTemporaryDir dir;
+    World w(dir.path() + "/");
+    const QByteArray a = frame(0x100, true);
+    const QByteArray b = frame(0x300, false);
+    bool flip = false;
+    for (auto _ : state) {
+        w.decoder.set_ql(flip ? a : b);
+        flip = !flip;
+    }
+    report(state);
+}
+
+BENCHMARK(BM_StatusUnchanged)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StatusAllChanged)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
