@@ -1,12 +1,14 @@
 // Random blocks through the whole receive side (relay blocks, markers, echo confirmation,
-// the message decoder), with direct and Linkel addressing and each message offset. Nothing
-// may crash or read past the block; the sanitizers watch.
+// the message decoder, the status decoder of room, external and heating controller frames),
+// with direct and Linkel addressing and each message offset. Nothing may crash or read past
+// the block; the sanitizers watch.
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdint>
 
 #include "base/clock.h"
+#include "devices/status_decoder.h"
 #include "support/receive_rig.h"
 
 namespace {
@@ -17,11 +19,28 @@ struct NullSerial : SerialOutput {
     void writeFrame(const QByteArray&) override {}
 };
 
+// Status frames go to the status decoder, which is made after the rig it reads from.
+struct Forward : ReceivedMessageHandlers {
+    StatusDecoder* status = nullptr;
+    void set_ql(const QByteArray& block) override { status->set_ql(block); }
+    void createsms(const QString& r, const QString& t) override { status->createsms(r, t); }
+};
+
 struct World {
-    World() : rig(dir.path() + "/", clock, serial, handlers, programming) {
+    World()
+        : rig(dir.path() + "/", clock, serial, handlers, programming),
+          status(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
+                                      rig.writer, rig.AutoQuery, rig.timing, rig.settings,
+                                      rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
+                                      rig.wasalarm, rig.alarmextender, nullptr}) {
+        handlers.status = &status;
         rig.addDevice(55, 1, "Kitchen");
+        rig.addDevice(2, 1, "Outside");
+        rig.addDevice(1, 1, "Heating");
+        rig.settings.smsadmins = QStringList{"600100200"};
         QDir().mkpath(dir.path() + "/emails");
         rig.registry.scanDevices();
+        rig.registry.loadnames_ql();
         rig.admins = true;
         rig.wasalarm = true;
         // The log goes nowhere: a file stands where its folder would be, so every line fails
@@ -32,9 +51,11 @@ struct World {
     QTemporaryDir dir;
     SystemClock clock;
     NullSerial serial;
-    ReceivedMessageHandlers handlers;
+    Forward handlers;
     ProgrammingEvents programming;
     velmar::test::ReceiveRig rig;
+    bool linkelCompanion = false;
+    StatusDecoder status;
 };
 
 World& world() {
