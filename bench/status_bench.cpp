@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include "base/clock.h"
@@ -22,27 +21,11 @@ struct NullSerial : SerialOutput {
     void writeFrame(const QByteArray&) override {}
 };
 
-// A room controller's device file with the default display names.
 void writeDevice(const QString& root) {
-    QStringList lines(250);
-    lines[0] = "Kitchen";
-    lines[1] = "Quartel";
-    lines[2] = "55";
-    lines[3] = "1";
-    lines[186] = "Light Level";
-    lines[187] = "Temperature";
-    for (int k = 3; k <= 8; ++k)
-        lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
-    for (int k = 1; k <= 24; ++k)
-        lines[193 + k] = QStringLiteral("Output %1").arg(k);
-    for (int k = 1; k <= 8; ++k) {
-        lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
-        lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
-    }
     QDir().mkpath(root + "devices aliases");
     QFile f(root + "devices aliases/55-1.dev");
     f.open(QIODevice::WriteOnly);
-    f.write(lines.join("\r\n").toUtf8() + "\r\n");
+    f.write(test::deviceFile("Kitchen", 55, 1));
 }
 
 // The doubled status frame: channels at `raw`, outputs and inputs all on or all off.

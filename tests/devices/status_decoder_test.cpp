@@ -88,28 +88,10 @@ class StatusDecoderTest : public ::testing::Test, protected StatusParts, public 
 
     // A device file as the configuration writes it: default names, calibration created.
     void writeDevice(int h, int l, const QString& name, const QString& type, bool external) {
-        QStringList lines;
-        for (int i = 0; i < 250; ++i)
-            lines << QString();
-        lines[0] = name;
-        lines[1] = type;
-        lines[2] = QString::number(h);
-        lines[3] = QString::number(l);
-        lines[186] = "Light Level";
-        lines[187] = "Temperature";
-        for (int k = 3; k <= 8; ++k)
-            lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
-        for (int k = 1; k <= 24; ++k)
-            lines[193 + k] = QStringLiteral("Output %1").arg(k);
-        for (int k = 1; k <= 8; ++k) {
-            lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
-            lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
-        }
-        lines[243] = external ? "ON" : "";
         QDir().mkpath(rootDir + "devices aliases");
         QFile f(rootDir + QStringLiteral("devices aliases/%1-%2.dev").arg(h).arg(l));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(lines.join("\r\n").toUtf8() + "\r\n");
+        f.write(test::deviceFile(name, h, l, type, external));
     }
 
     void load() {

@@ -1,5 +1,7 @@
 #include "e2e_fixture.h"
 
+#include "support/receive_rig.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -31,25 +33,8 @@ void E2eTest::writeComConfig(const QString& rate) {
 }
 
 void E2eTest::addDevice(int h, int l, const QString& name, const QString& type, bool external) {
-    // A device file as the configuration window writes it, with the default display names.
-    QStringList lines(250);
-    lines[0] = name;
-    lines[1] = type;
-    lines[2] = QString::number(h);
-    lines[3] = QString::number(l);
-    lines[186] = "Light Level";
-    lines[187] = "Temperature";
-    for (int k = 3; k <= 8; ++k)
-        lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
-    for (int k = 1; k <= 24; ++k)
-        lines[193 + k] = QStringLiteral("Output %1").arg(k);
-    for (int k = 1; k <= 8; ++k) {
-        lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
-        lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
-    }
-    lines[243] = external ? "ON" : "";
     tmp.write(QStringLiteral("devices aliases/%1-%2.dev").arg(h).arg(l),
-              lines.join("\r\n").toUtf8() + "\r\n");
+              deviceFile(name, h, l, type, external));
 }
 
 void E2eTest::startVelmar(const QStringList& switches) {

@@ -2,8 +2,29 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 namespace velmar::test {
+
+QByteArray deviceFile(const QString& name, int h, int l, const QString& type, bool external) {
+    QStringList lines(250);
+    lines[0] = name;
+    lines[1] = type;
+    lines[2] = QString::number(h);
+    lines[3] = QString::number(l);
+    lines[186] = QStringLiteral("Light Level");
+    lines[187] = QStringLiteral("Temperature");
+    for (int k = 3; k <= 8; ++k)
+        lines[185 + k] = QStringLiteral("A/D Converter %1").arg(k);
+    for (int k = 1; k <= 24; ++k)
+        lines[193 + k] = QStringLiteral("Output %1").arg(k);
+    for (int k = 1; k <= 8; ++k) {
+        lines[217 + k] = QStringLiteral("Digital Input %1").arg(k);
+        lines[225 + k] = QStringLiteral("Fast Input %1").arg(k);
+    }
+    lines[243] = external ? QStringLiteral("ON") : QString();
+    return lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
+}
 
 ReceiveRig::ReceiveRig(const QString& rootDir, const Clock& clock, SerialOutput& serial,
                        ReceivedMessageHandlers& handlers, ProgrammingEvents& programming,

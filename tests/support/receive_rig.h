@@ -19,6 +19,11 @@
 
 namespace velmar::test {
 
+// A device file as the configuration window writes it: name, type, address and the default
+// display names of the channels, outputs and inputs; `external` marks the external controller.
+QByteArray deviceFile(const QString& name, int h, int l, const QString& type = "Quartel",
+                      bool external = false);
+
 // The whole receive side (writers, registry, decoder, receive path) over a data root, with
 // every setting as a plain member a test, benchmark or fuzz target can change.
 struct ReceiveRig {
