@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "base/clock.h"
+#include "support/bus_helpers.h"
 #include "support/receive_rig.h"
 
 namespace {
@@ -17,9 +18,7 @@ using namespace velmar;
 
 constexpr double kBusBytesPerSecond = 115200.0 / 11.0;
 
-struct NullSerial : SerialOutput {
-    void writeFrame(const QByteArray&) override {}
-};
+using test::NullSerial;
 
 // Twenty room controllers and an alias for "lDOOR".
 struct World {

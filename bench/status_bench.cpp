@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "devices/status_decoder.h"
+#include "support/bus_helpers.h"
 #include "support/receive_rig.h"
 
 namespace {
@@ -17,9 +18,7 @@ using namespace velmar;
 
 constexpr double kFrameWireSeconds = 104 * 11 / 115200.0;
 
-struct NullSerial : SerialOutput {
-    void writeFrame(const QByteArray&) override {}
-};
+using test::NullSerial;
 
 void writeDevice(const QString& root) {
     QDir().mkpath(root + "devices aliases");

@@ -9,15 +9,14 @@
 
 #include "base/clock.h"
 #include "devices/status_decoder.h"
+#include "support/bus_helpers.h"
 #include "support/receive_rig.h"
 
 namespace {
 
 using namespace velmar;
 
-struct NullSerial : SerialOutput {
-    void writeFrame(const QByteArray&) override {}
-};
+using test::NullSerial;
 
 // Status frames go to the status decoder, which is made after the rig it reads from.
 struct Forward : ReceivedMessageHandlers {

@@ -91,7 +91,6 @@ void CoreServices::buildDeviceTables() {
     syncFlags();
     registry_.scanDevices();
     cycle_ = QueryCycleState{};
-    cycle_.current_device = 0;
 }
 
 void CoreServices::loadCommandAliases() {

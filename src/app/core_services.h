@@ -76,7 +76,6 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     std::unique_ptr<ReceivePath> receive_;
     std::unique_ptr<UpdateSequence> update_;
     std::unique_ptr<AfterRestart> afterRestart_;
-    bool tablesBuilt_ = false;
 };
 
 }  // namespace velmar

@@ -73,6 +73,13 @@ MainWindow::MainWindow(Manager& manager, QWidget* parent)
 }
 
 void MainWindow::rebuildMenu() {
+    // The entries change only with the switches; the countdown re-syncs every second.
+    QString signature;
+    for (const MenuEntry& e : manager_.windowState().menu)
+        signature += e.caption + QChar(e.visible ? '1' : '0') + QChar(e.enabled ? '1' : '0');
+    if (signature == menuSignature_)
+        return;
+    menuSignature_ = signature;
     menu_->clear();
     for (const MenuEntry& entry : manager_.windowState().menu) {
         QAction* a = menu_->addAction(entry.caption);

@@ -47,6 +47,7 @@ class MainWindow : public QWidget {
     QLabel* label_;
     QMenu* menu_;
     QSystemTrayIcon* tray_ = nullptr;
+    QString menuSignature_;
 };
 
 }  // namespace velmar

@@ -15,6 +15,11 @@ inline QByteArray bytes(std::initializer_list<int> values) {
     return out;
 }
 
+// Drops every frame.
+struct NullSerial : SerialOutput {
+    void writeFrame(const QByteArray&) override {}
+};
+
 // Keeps every frame handed to the serial port.
 struct CaptureSerial : SerialOutput {
     std::vector<QByteArray> frames;
