@@ -138,28 +138,6 @@ TEST_F(BusE2e, BlocksEndAtThreeMillisecondsOfSilence) {
     EXPECT_EQ(stopVelmar(), 0);
 }
 
-TEST_F(BusE2e, RelayBlocks) {
-    startVelmar({"/cancel"});
-    QByteArray relay(29, '\x05');
-    relay[0] = 26;
-    relay[1] = 55;
-    relay[2] = 1;
-    relay[5] = 'b';
-    relay[19] = 'b';
-    sim.writeToPc(relay);
-    EXPECT_TRUE(waitForFrame(relay));
-    relay[1] = static_cast<char>(254);
-    relay[2] = static_cast<char>(254);
-    sim.writeToPc(relay);
-    QByteArray answer = relay.left(27);
-    answer[0] = 24;
-    answer[5] = 'f';
-    answer[19] = 'f';
-    EXPECT_TRUE(waitForFrame(answer));
-    EXPECT_FALSE(output().contains("->    "));  // relay blocks are not decoded
-    EXPECT_EQ(stopVelmar(), 0);
-}
-
 TEST_F(BusE2e, TextMessagesAliasesAndSounds) {
     tmp.write("aliases/Quartel/lDOOR.txt", "Front door opened\r\nRed\r\nDoor\r\n");
     tmp.write("audios/Door.mp3", "sound");
@@ -171,35 +149,6 @@ TEST_F(BusE2e, TextMessagesAliasesAndSounds) {
     sim.sendText({55, 55}, "lDOOR");
     ASSERT_TRUE(waitForLog("(55,55) ->    lDOOR"));
     EXPECT_FALSE(output().contains("(3,7)"));
-    EXPECT_EQ(stopVelmar(), 0);
-}
-
-TEST_F(BusE2e, UnknownSenderIsDecodedInAdministratorMode) {
-    startVelmar({"/cancel", "/admin"});
-    sim.sendText({3, 7}, "lDOOR");
-    EXPECT_TRUE(waitForLog("(3,7) ->    lDOOR"));
-    EXPECT_EQ(stopVelmar(), 0);
-}
-
-TEST_F(BusE2e, BluetoothCommands) {
-    startVelmar({"/cancel"});
-    const QByteArray block = bytes({55, 1, 254}) + "open; \tclose; \t" + bytes({0});
-    sim.writeToPc(block);
-    ASSERT_TRUE(waitForLog("BlueTooth command: close"));
-    pump(100);
-    EXPECT_EQ(QDir(tmp.path("emails")).entryList({"bt-*.run"}).size(), 2);
-    sim.writeToPc(block);
-    pump(300);
-    EXPECT_EQ(QDir(tmp.path("emails")).entryList({"bt-*.run"}).size(), 2);
-    EXPECT_EQ(output().count("BlueTooth command: open"), 1);
-    EXPECT_EQ(stopVelmar(), 0);
-}
-
-TEST_F(BusE2e, ExternalEvent) {
-    startVelmar({"/cancel", "/debug"});
-    sim.sendText({55, 1}, "lExt-5-O-12-1");
-    EXPECT_TRUE(waitForLog("external event for 55,5 received: 01 0c 01 01 01"))
-        << output().toStdString();
     EXPECT_EQ(stopVelmar(), 0);
 }
 
