@@ -213,4 +213,26 @@ std::optional<QString> createUnique(const QString& dir, const QString& stem, con
     return taken;
 }
 
+std::optional<QString> renameUnique(const QString& from, const QString& dir, const QString& stem,
+                                    const QString& suffix, QString* error, int maxTries) {
+    QString base = dir;
+    if (!base.isEmpty() && !base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    const QByteArray source = QFile::encodeName(from);
+    QString name = stem;
+    for (int i = 0; i < maxTries; ++i, name += QLatin1Char('_')) {
+        const QString candidate = base + name + suffix;
+        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD,
+                        QFile::encodeName(candidate).constData(), RENAME_NOREPLACE) == 0)
+            return candidate;
+        if (errno != EEXIST) {
+            setError(error, from + QLatin1String(" -> ") + candidate + QLatin1String(": ") +
+                                errnoText());
+            return std::nullopt;
+        }
+    }
+    setError(error, base + stem + suffix + QLatin1String(": no free name"));
+    return std::nullopt;
+}
+
 }  // namespace velmar

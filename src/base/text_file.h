@@ -42,6 +42,12 @@ std::optional<QString> createUnique(const QString& dir, const QString& stem, con
                                     const QByteArray& bytes, QString* error = nullptr,
                                     int maxTries = 1000);
 
+// Moves the file `from` to `dir` under stem + zero or more "_" + suffix, taking the first name
+// that is free, in one step: the file never exists under both names or under neither.
+std::optional<QString> renameUnique(const QString& from, const QString& dir, const QString& stem,
+                                    const QString& suffix, QString* error = nullptr,
+                                    int maxTries = 1000);
+
 // Prefix of the temporary files made by the writers above; listings skip them.
 inline constexpr const char* kTempPrefix = ".~velmar-";
 

@@ -14,6 +14,9 @@ struct deviceadr {
     std::int32_t adrl = 0;
     // Time of the last status frame; invalid while none has arrived.
     QDateTime recent;
+    // The same moment on the monotonic clock, for elapsed-time tests that a clock step must
+    // not fool.
+    std::int64_t recentMs = 0;
     QString name;
     // Ethernet devices only: the device's folder, relative to the data root.
     QString path;

@@ -103,7 +103,8 @@ void DeviceRegistry::scanDevices() {
     alrm.fill(deviceadr{});
     quartel_max = 0;
     alarm_max = 0;
-    extern_device_index = 0;
+    extern_device_index = -1;
+    scannedNames.clear();
 
     const QDateTime now = clock_.now();
     const QStringList files =
@@ -127,7 +128,7 @@ void DeviceRegistry::scanDevices() {
         }
         const std::int32_t adrh = chkint(lineAt(*lines, 3), 1, 255, 55);
         const std::int32_t adrl = chkint(lineAt(*lines, 4), 1, 255, 55);
-        const deviceadr entry{adrh, adrl, now, name, QString()};
+        const deviceadr entry{adrh, adrl, now, clock_.monotonicMs(), name, QString()};
         const QString address = QString::number(adrh) + QLatin1Char('-') + QString::number(adrl);
 
         if (polled) {
@@ -145,6 +146,7 @@ void DeviceRegistry::scanDevices() {
             if (adrh == kExternAdrh && adrl == kExternAdrl)
                 extern_device_index = quartel_max;
             rms[static_cast<std::size_t>(quartel_max++)] = entry;
+            scannedNames.append(name);
             events_.load_mem_events(name, QString::number(adrh), QString::number(adrl));
         } else {
             if (alarmIndexOf(adrh, adrl) >= 0) {
@@ -160,6 +162,7 @@ void DeviceRegistry::scanDevices() {
                 continue;
             }
             alrm[static_cast<std::size_t>(alarm_max++)] = entry;
+            scannedNames.append(name);
         }
     }
     // End markers (address 0-0) for the readers that walk the tables up to them.

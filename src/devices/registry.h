@@ -92,8 +92,11 @@ class DeviceRegistry {
     // Poll table; rms[quartel_max] is the end marker.
     std::array<deviceadr, kPollTableSize> rms;
     int quartel_max = 0;
-    // Poll-table index of the external controller (2-1); 0 when there is none.
-    int extern_device_index = 0;
+    // Poll-table index of the external controller (2-1); -1 when there is none (a sorted scan
+    // puts "2-1" first, so 0 is a real index).
+    int extern_device_index = -1;
+    // Names of the devices the last scan registered (polled and alarm), in scan order.
+    QStringList scannedNames;
 
     // Alarm table; when alarm_max < 3, alrm[alarm_max] is the end marker.
     std::array<deviceadr, kAlarmTableSize> alrm;

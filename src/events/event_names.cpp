@@ -35,7 +35,39 @@ int EventNames::load_mem_events(const QString& name, const QString& adrhText,
                                 const QString& adrlText) {
     if (const int k = devname_index(name); k != 0)
         return k;
-    return add(name, adrhText, adrlText) ? count() : 0;
+    EventNameEntry* e = add(name, adrhText, adrlText);
+    if (!e)
+        return 0;
+    loadLists(*e);
+    return count();
+}
+
+void EventNames::loadLists(EventNameEntry& e) {
+    const QString stem = QLatin1String("events\\Quartel\\") + e.adrh + QLatin1Char('-') + e.adrl;
+    struct List {
+        const char* ext;
+        QStringList* items;
+    } lists[] = {{".iev", &e.EventIdlist},
+                 {".lev", &e.eventnamelist},
+                 {".nev", &e.signalnamelist},
+                 {".sev", &e.EventStatelist}};
+    for (const List& l : lists) {
+        if (!root_.exists(stem + QLatin1String(l.ext)))
+            return;
+    }
+    for (const List& l : lists) {
+        const QString name = stem + QLatin1String(l.ext);
+        QString error;
+        const auto bytes = readFile(root_.path(name), &error);
+        if (!bytes) {
+            log_.admem(QLatin1String("Error reading file: ") + name + QLatin1String(" -> ") +
+                       error);
+            for (const List& clear : lists)
+                clear.items->clear();
+            return;
+        }
+        *l.items = splitLines(*bytes);
+    }
 }
 
 void EventNames::load_mem_secu() {

@@ -26,12 +26,15 @@ struct EventNameEntry {
 // registered once however often the device tables are rebuilt.
 class EventNames {
   public:
-    static constexpr int capacity = 20;
+    // Every controller the poll table can hold (20) and the security zones' "Secu".
+    static constexpr int capacity = 21;
 
     EventNames(const DataRoot& root, EventLog& log);
 
     // Registers a room controller; returns its entry number, or 0 when the registry is full.
-    // A name already registered keeps its first entry.
+    // A name already registered keeps its first entry. Its events come from
+    // "events\Quartel\H-L.iev" (identifiers), ".lev" (names), ".nev" (signal names) and ".sev"
+    // (states), one item per line, when all four files exist.
     int load_mem_events(const QString& name, const QString& adrhText, const QString& adrlText);
     // Registers the security pseudo-device "Secu" at 2-1 when "devices aliases\Sensel zones.ext"
     // exists: one event per line i of that file, named by the line, identified "ZONE" + i, with
@@ -47,6 +50,7 @@ class EventNames {
     EventNameEntry* entry(int k);
 
   private:
+    void loadLists(EventNameEntry& e);
     EventNameEntry* add(const QString& name, const QString& adrhText, const QString& adrlText);
 
     const DataRoot& root_;
