@@ -15,10 +15,10 @@ CoreServices::CoreServices(Manager& m)
       handlers_(nullptr) {
     writer_.setSerialOutput(&serial_);
     commands_ = std::make_unique<Commands>(Commands::Context{m.log(), m.clock(), writer_,
-                                                             m.AutoQuery, m.settings().timing,
+                                                             m.queryTimer, m.settings().timing,
                                                              busFlags_, m.flags().debugtimer});
     status_ = std::make_unique<StatusDecoder>(StatusDecoderContext{
-        m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, writer_, m.AutoQuery,
+        m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, writer_, m.queryTimer,
         m.settings().timing, m.settings(), busFlags_, m.flags().TCP_INDEX_INC,
         m.flags().linkel_companion, m.audioext(), wasalarm_, alarmextender_,
         [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
@@ -29,10 +29,10 @@ CoreServices::CoreServices(Manager& m)
     handlers_ = statusHandlers_.get();
     buildReceivePath();
     update_ = std::make_unique<UpdateSequence>(UpdateSequence::Context{
-        m.log(), *commands_, registry_, m.UpdateAfterReset, m.AutoQuery, m.options(),
+        m.log(), *commands_, registry_, m.UpdateAfterReset, m.queryTimer, m.options(),
         m.flags().debugtimer, [&m](bool v) { m.setNotstart(v); }, nullptr, nullptr});
     afterRestart_ = std::make_unique<AfterRestart>(AfterRestart::Context{
-        m.log(), *commands_, m.AutoQuery, m.options(), m.flags().debugtimer, nullptr});
+        m.log(), *commands_, m.queryTimer, m.options(), m.flags().debugtimer, nullptr});
     QObject::connect(
         &serial_, &SerialLink::blockReceived, &m,
         [this](const QByteArray& block) { receive_->processSerialBlock(block); },
@@ -54,12 +54,12 @@ void CoreServices::buildReceivePath() {
     Manager& m = manager_;
     decoder_ = std::make_unique<MessageDecoder>(
         DecoderContext{m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, writer_, cycle_,
-                       m.AutoQuery, m.settings().timing, m.settings(), m.audioext(),
+                       m.queryTimer, m.settings().timing, m.settings(), m.audioext(),
                        m.flags().admins, m.flags().TCP_INDEX_INC, m.flags().debugtimer, wasalarm_,
                        alarmextender_},
         *handlers_);
     receive_ = std::make_unique<ReceivePath>(
-        ReceivePath::Context{m.log(), writer_, *decoder_, *this, m.AutoQuery, m.settings().timing,
+        ReceivePath::Context{m.log(), writer_, *decoder_, *this, m.queryTimer, m.settings().timing,
                              busFlags_, m.flags().debugtimer, m.notstartRef(), &serial_, nullptr,
                              [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
                                  commands_->run_command(h, l, text);

@@ -310,8 +310,7 @@ void Manager::cancel() {
     state_.mainVisible = false;
     state_.resultsVisible = true;
     notstart_ = true;
-    AutoQuery.setInterval(5000);
-    AutoQuery.start();
+    queryTimer.pause(5000);
     emit stateChanged();
 }
 
@@ -346,8 +345,7 @@ void Manager::updateAfterResetTick() {
     // 15 s later, as after the last update step.
     UpdateAfterReset.stop();
     notstart_ = true;
-    AutoQuery.setInterval(15000);
-    AutoQuery.start();
+    queryTimer.pause(15000);
 }
 
 void Manager::autoQueryTick() {

@@ -12,6 +12,7 @@
 #include "app/switches.h"
 #include "base/clock.h"
 #include "base/data_root.h"
+#include "events/query_timer.h"
 #include "log/event_log.h"
 #include "log/log_digest.h"
 #include "log/log_files.h"
@@ -103,6 +104,9 @@ class Manager : public QObject {
     // The main window's timers, under their documented names.
     QTimer Timer1;
     QTimer AutoQuery;
+    // `AutoQuery` with the branch of its next tick: every user of the query cycle's timer
+    // goes through it.
+    QueryTimer queryTimer{AutoQuery};
     QTimer UpdateAfterReset;
     QTimer Cancelbut;
     QTimer oneHour;

@@ -171,11 +171,16 @@ void MessageDecoder::textMessage(const QString& /*message*/) {
         QueryCycleState& cycle = ctx_.cycle;
         if (cycle.autoquerycnter > 0)
             --cycle.autoquerycnter;
-        if (!cycle.evntname.isEmpty())
-            ctx_.log.admem(cycle.evntname);
-        if (!cycle.autoexec.isEmpty())
-            QFile::remove(cycle.autoexec);
-        cycle.autoexec.clear();
+        // The file sent to this controller, not merely the last one sent: with several
+        // controllers executing, the last file may belong to another one.
+        QString confirmedName = cycle.evntname;
+        if (const auto done = cycle.confirm(d_adrh, d_adrl)) {
+            confirmedName = done->evntname;
+            if (!done->evntname.isEmpty())
+                ctx_.log.admem(done->evntname);
+            if (!done->path.isEmpty() && !QFile::remove(done->path) && QFile::exists(done->path))
+                ctx_.log.admem(QLatin1String("Error deleting direct event: ") + done->path);
+        }
         ctx_.AutoQuery.stop();
         const DeviceRegistry& reg = ctx_.registry;
         for (int i = 0; i < reg.quartel_max; ++i) {
@@ -186,10 +191,9 @@ void MessageDecoder::textMessage(const QString& /*message*/) {
                 break;
             }
         }
-        ctx_.AutoQuery.setInterval(cycle.evntname.toUpper().contains(QLatin1String("SECU"))
-                                       ? ctx_.timing.OTHER_RECEPTION
-                                       : ctx_.timing.SECU_RECEPTION);
-        ctx_.AutoQuery.start();
+        ctx_.AutoQuery.pause(confirmedName.toUpper().contains(QLatin1String("SECU"))
+                                 ? ctx_.timing.OTHER_RECEPTION
+                                 : ctx_.timing.SECU_RECEPTION);
     }
     if (d_command.startsWith(QLatin1String("lZONE-"))) {
         const int zone = chkint(d_command.mid(6), 0, 40, 0);

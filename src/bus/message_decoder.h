@@ -10,6 +10,7 @@
 #include "app/config_files.h"
 #include "base/clock.h"
 #include "base/data_root.h"
+#include "events/query_timer.h"
 
 namespace velmar {
 
@@ -62,7 +63,7 @@ struct DecoderContext {
     DeviceRegistry& registry;
     FrameWriter& writer;
     QueryCycleState& cycle;
-    QTimer& AutoQuery;
+    QueryTimer& AutoQuery;
     const TimingSettings& timing;
     const Settings& settings;
     const QString& audioext;

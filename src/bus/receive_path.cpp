@@ -15,9 +15,7 @@ int byteAt(const QByteArray& b, int i) {
 }  // namespace
 
 void ReceivePath::restartQueryTimer(int ms) {
-    ctx_.AutoQuery.stop();
-    ctx_.AutoQuery.setInterval(ms);
-    ctx_.AutoQuery.start();
+    ctx_.AutoQuery.pause(ms);
 }
 
 // Relay blocks pass between controllers through the PC: 29 bytes, byte 0 = 26, byte 5 "b" or
@@ -73,7 +71,7 @@ void ReceivePath::markers(const QByteArray& block, bool tcp) {
         if (!block.contains(notice))
             continue;
         ctx_.AutoQuery.stop();
-        ctx_.AutoQuery.setInterval(ctx_.timing.WAIT_FOR_RESET_DEV);
+        ctx_.AutoQuery.set(QueryTimer::Branch::Wait, ctx_.timing.WAIT_FOR_RESET_DEV);
         rcv_adrh = byteAt(block, ctx_.flags.linkel_addressing ? 3 : 0);
         rcv_adrl = byteAt(block, ctx_.flags.linkel_addressing ? 4 : 1);
         if (!ctx_.programming.afterRestartActive())

@@ -7,6 +7,7 @@
 
 #include "app/config_files.h"
 #include "bus/frame_writer.h"
+#include "events/query_timer.h"
 
 namespace velmar {
 
@@ -42,7 +43,7 @@ class ReceivePath {
         FrameWriter& writer;
         MessageDecoder& decoder;
         ProgrammingEvents& programming;
-        QTimer& AutoQuery;
+        QueryTimer& AutoQuery;
         const TimingSettings& timing;
         const BusFlags& flags;
         const bool& debugtimer;

@@ -152,11 +152,14 @@ void StatusDecoder::decodeAt(const QByteArray& block, int start, bool dontCheckB
         const std::int32_t adrh = f.B(0);
         const std::int32_t adrl = f.B(1);
         const QDateTime now = ctx_.clock.now();
+        const std::int64_t nowMs = ctx_.clock.monotonicMs();
         auto& reg = ctx_.registry;
         for (int i = 0; i < reg.quartel_max && i < DeviceRegistry::kMaxPolled; ++i) {
             auto& entry = reg.rms[static_cast<std::size_t>(i)];
-            if (entry.adrh == adrh && entry.adrl == adrl)
+            if (entry.adrh == adrh && entry.adrl == adrl) {
                 entry.recent = now;
+                entry.recentMs = nowMs;
+            }
         }
 
         if (!dontCheckBuffer) {
@@ -546,7 +549,7 @@ void StatusDecoder::sendTemperatures() {
 }
 
 void StatusDecoder::retimeAfterReception() {
-    ctx_.AutoQuery.setInterval(ctx_.timing.AFTER_RECEPTION);
+    ctx_.AutoQuery.setPause(ctx_.timing.AFTER_RECEPTION);
     if (!ctx_.flags.offline && !ctx_.linkel_companion)
         ctx_.AutoQuery.start();
 }

@@ -19,6 +19,7 @@
 #include "devices/heating_link.h"
 #include "devices/sensel_alarms.h"
 #include "devices/status_publisher.h"
+#include "events/query_timer.h"
 
 namespace velmar {
 
@@ -34,7 +35,7 @@ struct StatusDecoderContext {
     const Clock& clock;
     DeviceRegistry& registry;
     FrameWriter& writer;
-    QTimer& AutoQuery;
+    QueryTimer& AutoQuery;
     const TimingSettings& timing;
     const Settings& settings;
     const BusFlags& flags;

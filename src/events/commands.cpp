@@ -24,7 +24,7 @@ void Commands::run_command(std::uint8_t adrh, std::uint8_t adrl, const QByteArra
         ctx_.writer.Write_rs232_TCP(image);
     else
         ctx_.writer.Write_rs232(image);
-    ctx_.AutoQuery.setInterval(5 * ctx_.timing.QUERY_DEV);
+    ctx_.AutoQuery.setPause(5 * ctx_.timing.QUERY_DEV);
     if (!ctx_.flags.offline)
         ctx_.AutoQuery.start();
 }

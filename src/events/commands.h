@@ -9,6 +9,7 @@
 
 #include "app/config_files.h"
 #include "bus/frame_writer.h"
+#include "events/query_timer.h"
 
 namespace velmar {
 
@@ -22,7 +23,7 @@ class Commands {
         EventLog& log;
         const Clock& clock;
         FrameWriter& writer;
-        QTimer& AutoQuery;
+        QueryTimer& AutoQuery;
         const TimingSettings& timing;
         const BusFlags& flags;
         const bool& debugtimer;

@@ -62,8 +62,7 @@ void UpdateSequence::tick() {
             ctx_.UpdateAfterReset.stop();
             break;
     }
-    ctx_.AutoQuery.setInterval(15000);
-    ctx_.AutoQuery.start();
+    ctx_.AutoQuery.pause(15000);
     ++updateaftreset_;
 }
 
@@ -89,9 +88,7 @@ void AfterRestart::tick() {
     if (ctx_.options.updateEvents && ctx_.uploadEvents)
         ctx_.uploadEvents(adrh_, adrl_);
     timer.stop();
-    ctx_.AutoQuery.stop();
-    ctx_.AutoQuery.setInterval(7600);
-    ctx_.AutoQuery.start();
+    ctx_.AutoQuery.pause(7600);
 }
 
 }  // namespace velmar

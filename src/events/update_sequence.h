@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "app/switches.h"
+#include "events/query_timer.h"
 
 namespace velmar {
 
@@ -22,7 +23,7 @@ class UpdateSequence {
         Commands& commands;
         const DeviceRegistry& registry;
         QTimer& UpdateAfterReset;
-        QTimer& AutoQuery;
+        QueryTimer& AutoQuery;
         const StartupOptions& options;
         const bool& debugtimer;
         std::function<void(bool)> setNotstart;
@@ -54,7 +55,7 @@ class AfterRestart : public QObject {
     struct Context {
         EventLog& log;
         Commands& commands;
-        QTimer& AutoQuery;
+        QueryTimer& AutoQuery;
         const StartupOptions& options;
         const bool& debugtimer;
         std::function<void(int adrh, int adrl)> uploadEvents;

@@ -298,7 +298,7 @@ TEST_F(ReceiveTest, ExternalEvents) {
 
 TEST_F(ReceiveTest, MarkersAlarmsAndRestarts) {
     notstart = false;
-    AutoQuery.setInterval(1000);
+    AutoQuery.setPause(1000);
     AutoQuery.start();
     receive.processSerialBlock(message(55, 1, "lRESTART"));
     EXPECT_TRUE(programming.calls.isEmpty());

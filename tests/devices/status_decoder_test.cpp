@@ -246,7 +246,7 @@ TEST_F(StatusDecoderTest, TemperatureForwardingToTheHeatingController) {
     writeDevice(1, 1, "Thermel", "Quartel", false);
     load();
     decoder.heating.TEMP = parseTemperatureSources({"55,1,2;", "55,1,9;"});
-    AutoQuery.setInterval(7000);
+    AutoQuery.setPause(7000);
     decoder.set_ql(twice(frame(55, 1, 52, {{5, 0x02}, {6, 0x66}, {19, 1}})));
     EXPECT_TRUE(serial.frames.empty());
     decoder.set_ql(twice(frame(1, 1, 52, {{38, 4}, {29, 0x33}})));

@@ -36,7 +36,8 @@ class CommandsTest : public ::testing::Test {
     BusFlags flags;
     CaptureSerial serial;
     FrameWriter writer;
-    QTimer AutoQuery;
+    QTimer AutoQueryTimer;
+    QueryTimer AutoQuery{AutoQueryTimer};
     TimingSettings timing;
     bool debug = false;
     Commands commands;

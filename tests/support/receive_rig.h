@@ -44,7 +44,8 @@ struct ReceiveRig {
     EventNames names;
     DeviceRegistry registry;
     QueryCycleState cycle;
-    QTimer AutoQuery;
+    QTimer AutoQueryTimer;
+    QueryTimer AutoQuery{AutoQueryTimer};
     TimingSettings timing;
     Settings settings;
     QString audioext = QStringLiteral(".mp3");
