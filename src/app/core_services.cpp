@@ -6,6 +6,37 @@
 
 namespace velmar {
 
+namespace {
+
+// Status frames go to the status decoder, events other devices ask for to the event files.
+class CoreHandlers : public StatusFrameHandlers {
+  public:
+    CoreHandlers(StatusDecoder& decoder, std::function<EventFiles&()> files)
+        : StatusFrameHandlers(decoder), files_(std::move(files)) {}
+    void execeventextern(int adrh, int adrl, const std::array<std::uint8_t, 5>& event) override {
+        files_().execeventextern(static_cast<std::uint8_t>(adrh), static_cast<std::uint8_t>(adrl),
+                                 event);
+    }
+
+  private:
+    std::function<EventFiles&()> files_;
+};
+
+// The actions of event requests that the program has so far: the shutdown.
+class CoreActions : public EventActions {
+  public:
+    explicit CoreActions(Manager& m) : manager_(m) {}
+    bool applicationReboot() override {
+        QTimer::singleShot(0, &manager_, [this] { manager_.shutdown(); });
+        return true;
+    }
+
+  private:
+    Manager& manager_;
+};
+
+}  // namespace
+
 CoreServices::CoreServices(Manager& m)
     : manager_(m),
       writer_(m.log(), busFlags_),
@@ -24,10 +55,19 @@ CoreServices::CoreServices(Manager& m)
         [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
             commands_->run_command(h, l, text);
         }});
-    statusHandlers_ = std::make_unique<StatusFrameHandlers>(*status_);
+    statusHandlers_ =
+        std::make_unique<CoreHandlers>(*status_, [this]() -> EventFiles& { return *files_; });
     statusHandlers_->log = &m.log();
     handlers_ = statusHandlers_.get();
     buildReceivePath();
+    actions_ = std::make_unique<CoreActions>(m);
+    files_ = std::make_unique<EventFiles>(
+        EventFiles::Context{m.dataRoot(), m.log(), m.clock(), eventNames_, writer_, cycle_,
+                            m.queryTimer, m.settings().timing, busFlags_, m.flags().debugtimer},
+        *actions_);
+    queryCycle_ = std::make_unique<QueryCycle>(QueryCycle::Context{
+        m.dataRoot(), m.log(), m.logFiles(), m.clock(), registry_, *commands_, *files_, *actions_,
+        cycle_, m.queryTimer, m.settings().timing, m.settings(), m.flags(), m.audioext()});
     update_ = std::make_unique<UpdateSequence>(UpdateSequence::Context{
         m.log(), *commands_, registry_, m.UpdateAfterReset, m.queryTimer, m.options(),
         m.flags().debugtimer, [&m](bool v) { m.setNotstart(v); }, nullptr, nullptr});
@@ -90,7 +130,10 @@ void CoreServices::loadExpanderAndZoneNames() {
 void CoreServices::buildDeviceTables() {
     syncFlags();
     registry_.scanDevices();
+    for (const QString& name : registry_.scannedNames)
+        files_->createmaintanance(name);
     cycle_ = QueryCycleState{};
+    queryCycle_->restart();
 }
 
 void CoreServices::loadCommandAliases() {
@@ -121,6 +164,15 @@ void CoreServices::closeSerialPort() {
 
 void CoreServices::joinThreads(int waitMs) {
     serial_.stop(waitMs);
+}
+
+bool CoreServices::queryCycleTick() {
+    queryCycle_->tick();
+    return true;
+}
+
+void CoreServices::minuteClock() {
+    queryCycle_->requestScheduled();
 }
 
 bool CoreServices::afterRestartActive() const {

@@ -11,7 +11,9 @@
 #include "devices/status_decoder.h"
 #include "events/commands.h"
 #include "events/cycle_state.h"
+#include "events/event_files.h"
 #include "events/event_names.h"
+#include "events/query_cycle.h"
 #include "events/update_sequence.h"
 
 namespace velmar {
@@ -34,6 +36,8 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     void loadCommandAliases() override;
     void createConfigurationWindow() override;
     bool updateAfterResetTick() override;
+    bool queryCycleTick() override;
+    void minuteClock() override;
     void stopConfigurationTimers() override;
     void closeSerialPort() override;
     void joinThreads(int waitMs) override;
@@ -52,6 +56,8 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     Commands& commands() { return *commands_; }
     QueryCycleState& cycle() { return cycle_; }
     StatusDecoder& statusDecoder() { return *status_; }
+    EventFiles& eventFiles() { return *files_; }
+    QueryCycle& queryCycle() { return *queryCycle_; }
     // Replaces the handlers of decoded messages (status frames, IR codes, ...).
     void setHandlers(ReceivedMessageHandlers* handlers);
 
@@ -74,6 +80,9 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     std::unique_ptr<StatusFrameHandlers> statusHandlers_;
     std::unique_ptr<MessageDecoder> decoder_;
     std::unique_ptr<ReceivePath> receive_;
+    std::unique_ptr<EventActions> actions_;
+    std::unique_ptr<EventFiles> files_;
+    std::unique_ptr<QueryCycle> queryCycle_;
     std::unique_ptr<UpdateSequence> update_;
     std::unique_ptr<AfterRestart> afterRestart_;
 };

@@ -291,6 +291,11 @@ void Manager::stopMainTimers() {
 }
 
 void Manager::run() {
+    // "/offline" with "/nd" reaches "Run" twice in one countdown tick: the update sequence
+    // and the panel server start once.
+    if (ran_)
+        return;
+    ran_ = true;
     AutoQuery.stop();
     Timer1.stop();
     state_.mainVisible = false;

@@ -157,6 +157,7 @@ class Manager : public QObject {
     bool notstart_ = false;
     bool notmanulalexec_ = false;
     bool started_ = false;
+    bool ran_ = false;
     bool shutDown_ = false;
     std::atomic<bool> Terminat_{false};
 };

@@ -226,8 +226,8 @@ std::optional<QString> renameUnique(const QString& from, const QString& dir, con
                         QFile::encodeName(candidate).constData(), RENAME_NOREPLACE) == 0)
             return candidate;
         if (errno != EEXIST) {
-            setError(error, from + QLatin1String(" -> ") + candidate + QLatin1String(": ") +
-                                errnoText());
+            setError(error,
+                     from + QLatin1String(" -> ") + candidate + QLatin1String(": ") + errnoText());
             return std::nullopt;
         }
     }

@@ -9,10 +9,10 @@ namespace velmar {
 
 // A direct event file sent to a controller and not yet confirmed.
 struct InFlightEvent {
-    QString path;      // full path of the direct event file
-    int adrh = 0;      // where it was sent
+    QString path;  // full path of the direct event file
+    int adrh = 0;  // where it was sent
     int adrl = 0;
-    QString evntname;  // display name logged on confirmation
+    QString evntname;         // display name logged on confirmation
     std::int64_t sentMs = 0;  // last sending, monotonic
     std::uint64_t order = 0;  // order of first sending
 };

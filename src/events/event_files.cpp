@@ -1,0 +1,407 @@
+#include "events/event_files.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+#include <ctime>
+
+#include "base/chkint.h"
+#include "base/dir_listing.h"
+#include "base/names.h"
+#include "base/text_file.h"
+#include "devices/name_forms.h"
+#include "events/event_compiler.h"
+
+namespace velmar {
+
+const char* const kRoomMaintenanceCommands[10] = {
+    "QuartelFlash",      "QLSaveCfg",          "QLUpdateProfiles", "QLUpdateIrCodes",
+    "QLUpdateIrTimings", "QLUpdateRfCodes",    "OLUpdatePrograms", "QLUpdateAccessRights",
+    "QLInitCardReader",  "QLCreateMifareCard",
+};
+const char* const kPcMaintenanceCommands[5] = {"ApplicationReboot", "WDTDisable", "WDTEnable",
+                                               "WDTKill", "WDTUnKill"};
+
+namespace {
+
+const QString kEmails = QStringLiteral("emails");
+// A file that has not changed for this long is complete, line break or not.
+constexpr std::int64_t kSettledMs = 1000;
+// Files skipped in one tick (in flight, still being written, damaged) before the tick gives up.
+constexpr int kMaxSkipsPerTick = 64;
+constexpr int kMaintenancePauseMs = 120000;
+
+struct FileStat {
+    bool exists = false;
+    bool settled = false;  // unchanged for a second
+};
+
+FileStat statFile(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t ageMs =
+        (static_cast<std::int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * 1000 +
+        (static_cast<std::int64_t>(now.tv_nsec) - st.st_mtim.tv_nsec) / 1000000;
+    return {true, ageMs >= kSettledMs};
+}
+
+// `evntname` of a direct event file: the title's device and event parts, " - " between them.
+QString displayName(const QString& title) {
+    const qsizetype sep = title.indexOf(QLatin1String("; "));
+    if (sep < 0)
+        return title;
+    return title.left(sep) + QLatin1String(" - ") + title.mid(sep + 2);
+}
+
+// The file-name form of a text that can safely be a file name: what the name rule refuses
+// becomes "_".
+QString fileStem(const QString& text) {
+    QString s = getfilename(text);
+    if (isValidName(s))
+        return s;
+    for (QChar& c : s) {
+        if (c.unicode() < 32 || QStringLiteral("\\/:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    }
+    if (!isValidName(s))
+        s = QStringLiteral("event");
+    return s;
+}
+
+}  // namespace
+
+EventFiles::EventFiles(Context ctx, EventActions& actions) : ctx_(ctx), actions_(actions) {}
+
+bool EventFiles::execevent(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
+    const QByteArray image = eventFrameImage(adrh, adrl, event, ctx_.flags.linkel_addressing);
+    if (ctx_.flags.tcpgatewayenabled)
+        return ctx_.writer.write_bin_rs232_TCP(image);
+    return ctx_.writer.write_bin_rs232(image, false);
+}
+
+void EventFiles::freshSubmissions() {
+    queue_.clear();
+    ctx_.cycle.chkeventenabled = true;
+    ctx_.cycle.autoquerycnter = 0;
+}
+
+// While files are held back, each tick counts the hold down; then files flow again.
+bool EventFiles::limiterAllows() {
+    QueryCycleState& c = ctx_.cycle;
+    if (!c.chkeventenabled) {
+        if (c.autoquerycnter > 0)
+            --c.autoquerycnter;
+        else
+            c.chkeventenabled = true;
+    }
+    return c.chkeventenabled && c.autoquerycnter < kLimiterExecutions;
+}
+
+void EventFiles::countExecution() {
+    QueryCycleState& c = ctx_.cycle;
+    if (++c.autoquerycnter >= kLimiterExecutions) {
+        c.chkeventenabled = false;
+        c.autoquerycnter = kLimiterHoldTicks;
+    }
+}
+
+EventFiles::Step EventFiles::step() {
+    Step s;
+    if (!limiterAllows()) {
+        s.waiting = !queue_.empty();
+        return s;
+    }
+    bool listed = false;
+    for (int skips = 0; skips < kMaxSkipsPerTick;) {
+        if (queue_.empty()) {
+            if (listed)
+                break;
+            listed = true;
+            const QStringList names = listDir(ctx_.root.path(kEmails), QStringLiteral("*.run"));
+            queue_.assign(names.begin(), names.end());
+            // Files in flight that are gone (confirmed late, removed by hand) are forgotten.
+            const QString dir = ctx_.root.path(kEmails) + QLatin1Char('/');
+            std::erase_if(ctx_.cycle.inFlight, [&](const InFlightEvent& e) {
+                return e.path.startsWith(dir) && !names.contains(e.path.mid(dir.size()));
+            });
+            if (queue_.empty())
+                break;
+        }
+        const QString name = queue_.front();
+        queue_.pop_front();
+        if (look(name) == Look::Taken) {
+            s.taken = true;
+            break;
+        }
+        ++skips;
+    }
+    s.waiting = !queue_.empty();
+    return s;
+}
+
+EventFiles::Look EventFiles::look(const QString& name) {
+    const QString path = ctx_.root.path(kEmails) + QLatin1Char('/') + name;
+    const FileStat st = statFile(path);
+    if (!st.exists)
+        return Look::Skipped;
+    if (const InFlightEvent* f = ctx_.cycle.findInFlight(path);
+        f && ctx_.clock.monotonicMs() - f->sentMs < ctx_.timing.QUERY_DEV)
+        return Look::Skipped;
+    QString error;
+    const auto bytes = readFile(path, &error);
+    if (!bytes) {
+        ctx_.log.admem(QLatin1String("Error reading direct event: ") + error);
+        return Look::Skipped;
+    }
+    // Until the file has settled only whole lines count.
+    const QStringList lines =
+        splitLines(st.settled ? *bytes : bytes->left(bytes->lastIndexOf('\n') + 1));
+    if (ctx_.debugtimer)
+        ctx_.log.admem(QLatin1String("autoq ") + path);
+    if (hasDirectEventHeader(lines)) {
+        QString why;
+        const auto e = parseDirectEvent(lines, &why);
+        if (!e) {
+            const QString key = path + QLatin1Char(' ') + QString::number(bytes->size());
+            if (st.settled && reported_.insert(key).second)
+                ctx_.log.admem(QLatin1String("Error reading direct event: ") + path +
+                               QLatin1String(" -> ") + why);
+            return Look::NotComplete;
+        }
+        reported_.erase(path + QLatin1Char(' ') + QString::number(bytes->size()));
+        executeDirect(path, *e);
+        return Look::Taken;
+    }
+    // A request is one line. More lines without the header may be a direct event file that
+    // is still being written: it waits until it has settled.
+    if (!st.settled && lines.size() != 1)
+        return Look::NotComplete;
+    resolveRequest(path, name, lines.value(0));
+    return Look::Taken;
+}
+
+void EventFiles::executeDirect(const QString& path, const DirectEvent& e) {
+    execevent(e.adrh, e.adrl, e.event);
+    ctx_.cycle.sent(path, e.adrh, e.adrl, displayName(e.title), ctx_.clock.monotonicMs());
+    countExecution();
+}
+
+void EventFiles::resolveRequest(const QString& path, const QString& fileName,
+                                const QString& firstLine) {
+    EventLog& log = ctx_.log;
+    const auto request = parseEventRequest(firstLine);
+    const QString device = request ? request->device : firstLine;
+    const QString event = request ? request->event : QString();
+    const int k = ctx_.names.devname_index(device);
+    auto drop = [&](const QString& why) {
+        if (!why.isEmpty())
+            log.admem(why + QLatin1String(": ") + path + QLatin1String(" -> ") + firstLine);
+        if (!QFile::remove(path) && QFile::exists(path))
+            log.admem(QLatin1String("Error deleting event request: ") + path);
+    };
+
+    if (request && request->scheduled) {
+        // A "PC" or "Batch" request would run at once on every occurrence.
+        if (device == QLatin1String("PC") || device == QLatin1String("Batch"))
+            return drop(QStringLiteral("Schedule refused for ") + device +
+                        QLatin1String(" requests"));
+        if (!actions_.encodeschedule(device, event, k, request->schedule))
+            return drop(QStringLiteral("Scheduled events not available"));
+        return drop(QString());
+    }
+    if (k <= 0) {
+        if (device == QLatin1String("Batch")) {
+            const QString macro = QLatin1String("Batch\\") + event + QLatin1String(".mac");
+            if (!isValidName(event) || !ctx_.root.exists(macro))
+                return drop(QStringLiteral("Batch macro not found"));
+            if (!actions_.runBatch(event))
+                return drop(QStringLiteral("Batch events not available"));
+            return drop(QString());
+        }
+        if (device == QLatin1String("PC") && fileName.startsWith(QLatin1String("support"))) {
+            // The request file is gone before the command runs: "ApplicationReboot" must not
+            // find it again after the restart.
+            drop(QString());
+            const qsizetype sep = event.indexOf(QLatin1String("; "));
+            support(sep < 0 ? event : event.left(sep), sep < 0 ? QString() : event.mid(sep + 2));
+            return;
+        }
+        return drop(QStringLiteral("Unknown device in event request"));
+    }
+    const EventNameEntry& entry = *ctx_.names.entry(k);
+    const qsizetype j = entry.eventnamelist.indexOf(event);
+    if (j < 0)
+        return drop(QStringLiteral("Unknown event in event request"));
+    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
+    if (!code.ok())
+        return drop(QStringLiteral("Error in event definition (") + code.error + QLatin1Char(')'));
+    DirectEvent e;
+    e.title = firstLine;
+    e.adrh = static_cast<std::uint8_t>(chkint(entry.adrh, 0, 255, 0));
+    e.adrl = static_cast<std::uint8_t>(chkint(entry.adrl, 0, 255, 0));
+    std::copy_n(code.value->begin(), 5, e.event.begin());
+
+    // The request becomes the direct event file in place, then moves to its name: at no
+    // moment is the event in no file or in two, so a crash neither loses nor repeats it.
+    QString error;
+    if (!writeLinesAtomic(path, directEventLines(e), &error)) {
+        log.admem(QLatin1String("Error writing direct event: ") + error);
+        return;  // the request stays and is tried again
+    }
+    QString target = path;
+    if (const auto moved = renameUnique(path, ctx_.root.path(kEmails),
+                                        fileStem(device + QLatin1String(", ") + event),
+                                        QStringLiteral(".run"), &error))
+        target = *moved;
+    else
+        log.admem(QLatin1String("Error naming direct event: ") + error);
+    execevent(e.adrh, e.adrl, e.event);
+    ctx_.cycle.sent(target, e.adrh, e.adrl, device + QLatin1String(" - ") + event,
+                    ctx_.clock.monotonicMs());
+    countExecution();
+}
+
+QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const DirectEvent& e) {
+    QString error;
+    ctx_.root.makeDir(dir);
+    const auto path = createUnique(ctx_.root.path(dir), stem, QStringLiteral(".run"),
+                                   joinLines(directEventLines(e)), &error);
+    if (!path) {
+        ctx_.log.admem(QLatin1String("Error writing direct event: ") + error);
+        return {};
+    }
+    return *path;
+}
+
+QString EventFiles::createDirectEvent(int k, const QString& device, const QString& event,
+                                      const QString& title, const QString& schedule) {
+    const EventNameEntry* entry = ctx_.names.entry(k);
+    if (!entry)
+        return {};
+    const qsizetype j = entry->eventnamelist.indexOf(event);
+    if (j < 0) {
+        ctx_.log.admem(QLatin1String("Unknown event: ") + device + QLatin1String("; ") + event);
+        return {};
+    }
+    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
+    if (!code.ok()) {
+        ctx_.log.admem(QLatin1String("Error in event definition (") + code.error +
+                       QLatin1String("): ") + device + QLatin1String("; ") + event);
+        return {};
+    }
+    DirectEvent e;
+    e.title = title;
+    e.adrh = static_cast<std::uint8_t>(chkint(entry->adrh, 0, 255, 0));
+    e.adrl = static_cast<std::uint8_t>(chkint(entry->adrl, 0, 255, 0));
+    std::copy_n(code.value->begin(), 5, e.event.begin());
+    QString stem = fileStem(device + QLatin1String(", ") + event);
+    if (!schedule.isEmpty())
+        stem += QLatin1Char('_') + fileStem(schedule);
+    const QString path =
+        writeDirectFile(schedule.isEmpty() ? kEmails : QStringLiteral("emails\\schedule"), stem, e);
+    if (path.isEmpty() || !schedule.isEmpty())
+        return path;
+    execevent(e.adrh, e.adrl, e.event);
+    ctx_.cycle.sent(path, e.adrh, e.adrl, device + QLatin1String(" - ") + event,
+                    ctx_.clock.monotonicMs());
+    countExecution();
+    return path;
+}
+
+void EventFiles::execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
+    ctx_.AutoQuery.stop();
+    const DirectEvent e{QStringLiteral("lExternEvent"), adrh, adrl, event};
+    const QString path = writeDirectFile(kEmails, fileStem(dateTimeText(ctx_.clock.now())), e);
+    execevent(adrh, adrl, event);
+    if (!path.isEmpty())
+        ctx_.cycle.sent(path, adrh, adrl, QStringLiteral("External Device"),
+                        ctx_.clock.monotonicMs());
+    ctx_.AutoQuery.set(QueryTimer::Branch::Normal, ctx_.timing.EMAIL_RUN);
+    ctx_.AutoQuery.start();
+}
+
+void EventFiles::flagFile(const QString& name, bool create) {
+    if (!create) {
+        QFile::remove(ctx_.root.path(name));
+        return;
+    }
+    if (name.contains(QLatin1Char('@')) || ctx_.root.exists(name))
+        return;
+    QString error;
+    if (!writeLinesAtomic(ctx_.root.path(name), {QStringLiteral("1")}, &error))
+        ctx_.log.admem(QLatin1String("Error creating flag file: ") + name + QLatin1Char(' ') +
+                       error);
+}
+
+void EventFiles::support(const QString& device, const QString& command) {
+    bool known = false;
+    for (const char* c : kRoomMaintenanceCommands) {
+        if (command != QLatin1String(c))
+            continue;
+        known = true;
+        // The configuration window's actions program the controller: the bus stays quiet.
+        if (actions_.runMaintenance(device, command))
+            ctx_.AutoQuery.pause(kMaintenancePauseMs);
+        else
+            ctx_.log.admem(QLatin1String("Maintenance action not available: ") + device +
+                           QLatin1String(" - ") + command);
+    }
+    const struct {
+        const char* command;
+        const char* flag;
+        bool create;
+    } flags[] = {{"WDTDisable", "wdtdisable.cfg", true},
+                 {"WDTEnable", "wdtdisable.cfg", false},
+                 {"WDTKill", "wdtkill.cfg", true},
+                 {"WDTUnKill", "wdtkill.cfg", false}};
+    for (const auto& f : flags) {
+        if (device == QLatin1String(f.command)) {
+            known = true;
+            flagFile(QLatin1String(f.flag), f.create);
+        }
+    }
+    if (device == QLatin1String("ApplicationReboot")) {
+        known = true;
+        if (!actions_.applicationReboot())
+            ctx_.log.admem(QStringLiteral("Maintenance action not available: ApplicationReboot"));
+    }
+    if (!known)
+        ctx_.log.admem(QLatin1String("Unknown maintenance command: ") + device +
+                       QLatin1String(" - ") + command);
+}
+
+void EventFiles::createmaintanance(const QString& name) {
+    const DataRoot& root = ctx_.root;
+    const QString top = QStringLiteral("maintanance");
+    const QString dir = top + QLatin1Char('\\') + name;
+    if (!isValidName(name) || root.exists(dir))
+        return;
+    if (!root.makeDir(top) || !root.makeDir(dir) ||
+        !root.makeDir(top + QLatin1String("\\FirmwareUpdate"))) {
+        ctx_.log.admem(QLatin1String("Error creating directory: ") + dir);
+        return;
+    }
+    auto write = [&](const QString& file, const QString& line) {
+        QString error;
+        if (!writeLinesAtomic(root.path(file), {line}, &error))
+            ctx_.log.admem(QLatin1String("Error writing file: ") + error);
+    };
+    for (const char* c : kRoomMaintenanceCommands) {
+        const QString command = QLatin1String(c);
+        const QString folder = command == QLatin1String("QuartelFlash")
+                                   ? top + QLatin1String("\\FirmwareUpdate")
+                                   : dir;
+        write(folder + QLatin1String("\\support ") + name + QLatin1String(" - ") + command +
+                  QLatin1String(".run"),
+              QLatin1String("PC; ") + name + QLatin1String("; ") + command);
+    }
+    for (const char* p : kPcMaintenanceCommands) {
+        write(top + QLatin1String("\\support PC - ") + QLatin1String(p) + QLatin1String(".run"),
+              QLatin1String("PC; ") + QLatin1String(p));
+    }
+}
+
+}  // namespace velmar

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <set>
+
+#include "app/config_files.h"
+#include "base/clock.h"
+#include "base/data_root.h"
+#include "bus/frame_writer.h"
+#include "events/cycle_state.h"
+#include "events/direct_events.h"
+#include "events/event_names.h"
+#include "events/query_timer.h"
+#include "log/event_log.h"
+
+namespace velmar {
+
+// What an event request can ask for beyond a controller's event: the parts that belong to the
+// scheduler, the run-event window and the configuration window. Each returns false while its
+// part is not built, and the request is then logged as not available.
+class EventActions {
+  public:
+    virtual ~EventActions() = default;
+    // Moves due scheduled event files into "emails\" (the query cycle asks once a minute).
+    virtual void runScheduledEvents() {}
+    // A request with a schedule: `encodeschedule`.
+    virtual bool encodeschedule(const QString& /*device*/, const QString& /*event*/, int /*k*/,
+                                const QString& /*schedule*/) {
+        return false;
+    }
+    // "Batch; <macro>": runs "Batch\<macro>.mac" through the "Execute Event" window.
+    virtual bool runBatch(const QString& /*macro*/) { return false; }
+    // A maintenance command of the configuration window on a room controller ("QLSaveCfg",
+    // "QuartelFlash", ...).
+    virtual bool runMaintenance(const QString& /*device*/, const QString& /*command*/) {
+        return false;
+    }
+    // "ApplicationReboot": the program's shutdown.
+    virtual bool applicationReboot() { return false; }
+};
+
+// The maintenance commands for a room controller, in the order their request files are made.
+extern const char* const kRoomMaintenanceCommands[10];
+// The maintenance commands for the PC.
+extern const char* const kPcMaintenanceCommands[5];
+
+// The event files in "emails\": the scan that takes at most one "*.run" file per tick, the
+// execution of direct event files, the resolution of event requests through the event-name
+// registry, external events and the maintenance requests.
+//
+// The scan is round-robin: a listing is taken when the previous one is used up, and each tick
+// moves on to the next file in it, so no waiting file can starve the others and the cost of a
+// tick does not grow with the backlog. A file sent less than QUERY_DEV ago is not retaken.
+// A file is read only when it is complete: its lines end with a line break, or it has not
+// changed for a second (other programs may still be writing it).
+class EventFiles {
+  public:
+    struct Context {
+        const DataRoot& root;
+        EventLog& log;
+        const Clock& clock;
+        EventNames& names;
+        FrameWriter& writer;
+        QueryCycleState& cycle;
+        QueryTimer& AutoQuery;
+        const TimingSettings& timing;
+        const BusFlags& flags;
+        const bool& debugtimer;
+    };
+
+    // Unconfirmed executions after which files are held back, and for how many ticks.
+    static constexpr int kLimiterExecutions = 20;
+    static constexpr int kLimiterHoldTicks = 60;
+
+    EventFiles(Context ctx, EventActions& actions);
+
+    // The event-file step of one query-cycle tick.
+    struct Step {
+        bool taken = false;    // a file was executed or resolved
+        bool waiting = false;  // more files are waiting in the current listing
+    };
+    Step step();
+
+    // Sends a direct event: count 10, the address, "eEV" and the five bytes (through a Linkel
+    // count 12 with 254,254 after the address). Returns the writer's result.
+    bool execevent(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event);
+    // Resolves event `event` of registry entry k and writes its direct event file (under
+    // "emails\schedule\" when `schedule` is given, executed at once otherwise). `title` is the
+    // file's first line. Returns the file's path, empty when nothing was written.
+    QString createDirectEvent(int k, const QString& device, const QString& event,
+                              const QString& title, const QString& schedule = QString());
+    // An event another device asked for: written as an "lExternEvent" file and executed.
+    void execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event);
+    // A maintenance command: a room controller's configuration action, or a PC command.
+    void support(const QString& device, const QString& command);
+    // Prepares the maintenance request files of a device (once per device).
+    void createmaintanance(const QString& name);
+    // Events were just submitted: the next tick lists "emails\" again and the rate limiter
+    // starts afresh.
+    void freshSubmissions();
+
+  private:
+    enum class Look { Taken, Skipped, NotComplete };
+    Look look(const QString& name);
+    bool limiterAllows();
+    void countExecution();
+    void executeDirect(const QString& path, const DirectEvent& e);
+    void resolveRequest(const QString& path, const QString& fileName, const QString& firstLine);
+    // Writes a new direct event file under a free name; returns its path.
+    QString writeDirectFile(const QString& dir, const QString& stem, const DirectEvent& e);
+    void flagFile(const QString& name, bool create);
+
+    Context ctx_;
+    EventActions& actions_;
+    std::deque<QString> queue_;
+    // Direct event files found damaged, by path and size, so each is logged once.
+    std::set<QString> reported_;
+};
+
+}  // namespace velmar
