@@ -1,0 +1,272 @@
+#include "events/event_files.h"
+
+#include <sys/time.h>
+
+#include "events/cycle_rig.h"
+
+namespace velmar {
+namespace {
+
+// The file's modification time one `seconds` in the past.
+void age(const QString& path, int seconds) {
+    timeval tv[2];
+    gettimeofday(&tv[0], nullptr);
+    tv[0].tv_sec -= seconds;
+    tv[1] = tv[0];
+    ASSERT_EQ(utimes(QFile::encodeName(path).constData(), tv), 0);
+}
+
+QByteArray directFile(const QString& title, std::initializer_list<int> numbers) {
+    QByteArray out = title.toLatin1() + "\r\n";
+    for (int i = 0; i < 8; ++i)
+        out += "\r\n";
+    out += "Direct Event Dont change this file\r\n";
+    for (int n : numbers)
+        out += QByteArray::number(n) + "\r\n";
+    return out;
+}
+
+class EventFilesTest : public test::CycleRig {
+  protected:
+    EventFilesTest() {
+        addController(55, 1, "Kitchen");
+        addController(55, 2, "Hall");
+        scan();
+    }
+};
+
+TEST_F(EventFilesTest, RequestIsResolvedWrittenSentAndConfirmed) {
+    tmp.write("emails/r1.run", "Kitchen; Lights On\r\n");
+    EXPECT_TRUE(files.step().taken);
+    EXPECT_EQ(emails(), QStringList{"Kitchen, Lights On.run"});
+    EXPECT_EQ(tmp.read("emails/Kitchen, Lights On.run"),
+              directFile("Kitchen; Lights On", {55, 1, 1, 1, 1, 0, 0}));
+    EXPECT_EQ(takeFrames(), QStringList{"08 37 01 65 45 56 01 01 01 00 00"});
+
+    // A second request while the first file waits for its confirmation takes the next name.
+    tmp.write("emails/r2.run", "Kitchen; Lights Off\r\n");
+    tmp.write("emails/r3.run", "Kitchen; Lights On\r\n");
+    EXPECT_TRUE(files.step().taken);
+    EXPECT_TRUE(files.step().taken);
+    EXPECT_EQ(emails(), (QStringList{"Kitchen, Lights Off.run", "Kitchen, Lights On.run",
+                                     "Kitchen, Lights On_.run"}));
+
+    // Each confirmation deletes the oldest file sent to the confirming controller.
+    confirm(55, 1);
+    EXPECT_EQ(emails(), (QStringList{"Kitchen, Lights Off.run", "Kitchen, Lights On_.run"}));
+    EXPECT_TRUE(loggedLine("Kitchen - Lights On"));
+    EXPECT_EQ(AutoQuery.interval(), timing.SECU_RECEPTION);
+
+    flags.linkel_addressing = true;
+    takeFrames();
+    tmp.write("emails/r4.run", "Hall; Lights On\r\n");
+    files.step();
+    EXPECT_EQ(takeFrames(), QStringList{"0a 37 02 fe fe 65 45 56 01 01 01 00 00"});
+}
+
+TEST_F(EventFilesTest, ConfirmationDeletesTheFileOfTheConfirmingController) {
+    tmp.write("emails/a.run", directFile("Kitchen; Lights On", {55, 1, 1, 1, 1, 0, 0}));
+    tmp.write("emails/b.run", directFile("Hall; Lights On", {55, 2, 1, 1, 1, 0, 0}));
+    files.step();
+    files.step();
+    EXPECT_EQ(takeFrames().size(), 2);
+    // The last file sent went to 55-2, but 55-1 confirms: its own file goes.
+    confirm(55, 1);
+    EXPECT_EQ(emails(), QStringList{"b.run"});
+    EXPECT_TRUE(loggedLine("Kitchen - Lights On"));
+    // Without a file in flight to the sender, the last executed file is the one confirmed.
+    confirm(55, 1);
+    EXPECT_TRUE(emails().isEmpty());
+}
+
+TEST_F(EventFilesTest, DroppedRequestsAreLoggedAndSendNothing) {
+    tmp.write("Batch/night.mac", "x\r\n");
+    const struct {
+        const char* file;
+        const char* line;
+        QString logged;  // empty: nothing logged
+        QString call;    // what the other parts were asked, empty: nothing
+    } cases[] = {
+        {"r.run", "Nobody; Lights On", "Unknown device in event request: ", {}},
+        {"r.run", "Kitchen; Dance", "Unknown event in event request: ", {}},
+        {"r.run", "Kitchen", "Unknown event in event request: ", {}},
+        {"r.run", "PC; WDTKill; -12:00", "Schedule refused for PC requests", {}},
+        {"r.run", "Batch; night; -12:00", "Schedule refused for Batch requests", {}},
+        {"r.run", "Kitchen; Lights On; -12:00", {}, "schedule Kitchen|Lights On|1|12:00"},
+        {"r.run", "Batch; day", "Batch macro not found", {}},
+        {"r.run", "Batch; ../x", "Batch macro not found", {}},
+        {"r.run", "Batch; night", {}, "batch night"},
+        // A PC request counts only from a maintenance file, whose name begins with "support".
+        {"r.run", "PC; WDTKill", "Unknown device in event request: ", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        logged.clear();
+        actions.calls.clear();
+        tmp.write(QLatin1String("emails/") + c.file, QByteArray(c.line) + "\r\n");
+        EXPECT_TRUE(files.step().taken);
+        EXPECT_TRUE(emails().isEmpty());
+        EXPECT_TRUE(takeFrames().isEmpty());
+        EXPECT_EQ(actions.calls, c.call.isEmpty() ? QStringList() : QStringList{c.call});
+        if (c.logged.isEmpty())
+            EXPECT_TRUE(logged.isEmpty()) << logged.join('|').toStdString();
+        else
+            EXPECT_TRUE(loggedLine(c.logged)) << logged.join('|').toStdString();
+    }
+    EXPECT_FALSE(tmp.exists("wdtkill.cfg"));
+}
+
+TEST_F(EventFilesTest, MaintenanceRequests) {
+    files.createmaintanance("Kitchen");
+    EXPECT_EQ(tmp.read("maintanance/Kitchen/support Kitchen - QLSaveCfg.run"),
+              "PC; Kitchen; QLSaveCfg\r\n");
+    EXPECT_EQ(tmp.read("maintanance/FirmwareUpdate/support Kitchen - QuartelFlash.run"),
+              "PC; Kitchen; QuartelFlash\r\n");
+    EXPECT_EQ(tmp.read("maintanance/support PC - WDTKill.run"), "PC; WDTKill\r\n");
+    EXPECT_EQ(QDir(tmp.path("maintanance/Kitchen")).entryList(QDir::Files).size(), 9);
+    // An existing folder is left as it is.
+    QFile::remove(tmp.path("maintanance/Kitchen/support Kitchen - QLSaveCfg.run"));
+    files.createmaintanance("Kitchen");
+    EXPECT_FALSE(tmp.exists("maintanance/Kitchen/support Kitchen - QLSaveCfg.run"));
+
+    const struct {
+        const char* request;
+        bool available;
+        const char* flag;  // the flag file afterwards, or nullptr for none
+        QString call;
+        QString logged;
+        int pauseMs;  // the query timer's interval afterwards, 0: untouched
+    } cases[] = {
+        {"support PC - WDTKill.run", true, "wdtkill.cfg", {}, {}, 0},
+        {"support PC - WDTDisable.run", true, "wdtdisable.cfg", {}, {}, 0},
+        {"support PC - WDTEnable.run", true, "wdtkill.cfg", {}, {}, 0},
+        {"support PC - WDTUnKill.run", true, nullptr, {}, {}, 0},
+        {"FirmwareUpdate/support Kitchen - QuartelFlash.run", true, nullptr,
+         "maintenance Kitchen QuartelFlash", {}, 120000},
+        {"Kitchen/support Kitchen - QLUpdateIrCodes.run", false, nullptr,
+         "maintenance Kitchen QLUpdateIrCodes",
+         "Maintenance action not available: Kitchen - QLUpdateIrCodes", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        actions.calls.clear();
+        actions.available = c.available;
+        logged.clear();
+        AutoQuery.setPause(777);
+        const QString name = QString::fromLatin1(c.request).section('/', -1);
+        tmp.write("emails/" + name, tmp.read(QLatin1String("maintanance/") + c.request));
+        files.step();
+        EXPECT_EQ(tmp.exists("wdtkill.cfg") || tmp.exists("wdtdisable.cfg"), c.flag != nullptr);
+        if (c.flag)
+            EXPECT_EQ(tmp.read(c.flag), "1\r\n");
+        EXPECT_EQ(actions.calls, c.call.isEmpty() ? QStringList() : QStringList{c.call});
+        if (!c.logged.isEmpty())
+            EXPECT_TRUE(loggedLine(c.logged));
+        EXPECT_EQ(AutoQuery.interval(), c.pauseMs ? c.pauseMs : 777);
+        EXPECT_TRUE(emails().isEmpty());
+    }
+}
+
+TEST_F(EventFilesTest, OnlyCompleteFilesAreRead) {
+    const struct {
+        const char* name;
+        QByteArray content;
+        QByteArray rest;  // what the writer adds later
+    } cases[] = {
+        {"half.run", "Kitchen; Lights", " On\r\n"},
+        {"direct.run", directFile("TCP Event; Direct Event", {55, 1, 1, 1}), "1\r\n0\r\n0\r\n"},
+        {"partial.run", directFile("TCP Event; Direct Event", {55, 1, 1, 1, 1, 0}), "0\r\n"},
+        {"title.run", "TCP Event; Direct Event\r\n\r\n", directFile("", {55, 1, 1, 1, 1, 0, 0})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        logged.clear();
+        const QString path = tmp.path(QLatin1String("emails/") + c.name);
+        tmp.write(QLatin1String("emails/") + c.name, c.content);
+        EXPECT_FALSE(files.step().taken);
+        EXPECT_FALSE(files.step().taken);
+        EXPECT_TRUE(takeFrames().isEmpty());
+        EXPECT_EQ(emails(), QStringList{c.name});
+        if (c.content.contains("Direct Event Dont")) {
+            // Settled but damaged: logged once, kept for a later look.
+            age(path, 5);
+            EXPECT_FALSE(files.step().taken);
+            EXPECT_FALSE(files.step().taken);
+            EXPECT_EQ(logged.filter("Error reading direct event: ").size(), 1);
+            EXPECT_EQ(emails(), QStringList{c.name});
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(c.rest);
+        f.close();
+        EXPECT_TRUE(files.step().taken);
+        EXPECT_EQ(takeFrames(), QStringList{"08 37 01 65 45 56 01 01 01 00 00"});
+        confirm(55, 1);
+        EXPECT_TRUE(emails().isEmpty());
+    }
+    // A request line without a line break is complete once the file has settled.
+    tmp.write("emails/old.run", "Hall; Lights Off");
+    EXPECT_FALSE(files.step().taken);
+    age(tmp.path("emails/old.run"), 2);
+    EXPECT_TRUE(files.step().taken);
+    EXPECT_EQ(takeFrames(), QStringList{"08 37 02 65 45 56 01 01 00 00 00"});
+}
+
+TEST_F(EventFilesTest, FilesAreTakenInTurnAndNotRetakenTooSoon) {
+    tmp.write("emails/a.run", directFile("Kitchen; Lights On", {55, 1, 1, 1, 1, 0, 0}));
+    tmp.write("emails/b.run", directFile("Hall; Lights On", {55, 2, 1, 1, 1, 0, 0}));
+    tmp.write("emails/c.run", directFile("Hall; Lights Off", {55, 2, 1, 1, 0, 0, 0}));
+    // 55-1 never confirms; 55-2 confirms each event.
+    QStringList sent;
+    for (int tick = 0; tick < 5; ++tick) {
+        const auto step = files.step();
+        for (const QString& f : takeFrames())
+            sent << f.mid(3, 6) + f.mid(24, 2);
+        if (step.taken && sent.last().startsWith("37 02"))
+            confirm(55, 2);
+        clock.advanceMs(timing.QUERY_DEV / 2);
+    }
+    // a, b, c, then a again only once QUERY_DEV has passed since it went out.
+    EXPECT_EQ(sent, (QStringList{"37 01 01", "37 02 01", "37 02 00", "37 01 01"}));
+    EXPECT_EQ(emails(), QStringList{"a.run"});
+}
+
+TEST_F(EventFilesTest, LimiterHoldsFilesAfterTwentyUnconfirmedExecutions) {
+    for (int i = 0; i < 21; ++i)
+        tmp.write(QStringLiteral("emails/e%1.run").arg(i, 2, 10, QChar('0')),
+                  directFile("Kitchen; Lights On", {55, 1, 1, 1, 1, 0, 0}));
+    std::vector<int> sentAt;
+    for (int tick = 0; tick < 100; ++tick) {
+        files.step();
+        if (!takeFrames().isEmpty())
+            sentAt.push_back(tick);
+        clock.advanceMs(timing.QUERY_DEV);
+    }
+    ASSERT_GE(sentAt.size(), 21u);
+    EXPECT_EQ(sentAt[19], 19);
+    // Then 60 ticks without files.
+    EXPECT_EQ(sentAt[20], 20 + EventFiles::kLimiterHoldTicks);
+
+    // Fresh submissions start the limiter afresh.
+    files.freshSubmissions();
+    EXPECT_TRUE(cycle.chkeventenabled);
+    EXPECT_EQ(cycle.autoquerycnter, 0);
+}
+
+TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
+    files.execeventextern(55, 2, {21, 3, 1, 255, 255});
+    files.execeventextern(55, 2, {21, 4, 1, 255, 255});
+    EXPECT_EQ(emails(),
+              (QStringList{"2026-12-09 10, 11, 12.run", "2026-12-09 10, 11, 12_.run"}));
+    EXPECT_EQ(tmp.read("emails/2026-12-09 10, 11, 12_.run"),
+              directFile("lExternEvent", {55, 2, 21, 4, 1, 255, 255}));
+    EXPECT_EQ(takeFrames().size(), 2);
+    EXPECT_EQ(AutoQuery.interval(), timing.EMAIL_RUN);
+    EXPECT_TRUE(AutoQuery.isActive());
+    confirm(55, 2);
+    EXPECT_EQ(emails(), QStringList{"2026-12-09 10, 11, 12_.run"});
+    EXPECT_TRUE(loggedLine("External Device"));
+}
+
+}  // namespace
+}  // namespace velmar
