@@ -105,6 +105,7 @@ std::vector<Transmission> Bus::onFrame(const QByteArray& frame, bool complete) {
         }
         QByteArray text;
         if (confirmed->startsWith("eEV")) {
+            c->executed.push_back(*confirmed);
             text = "lEXEC";
         } else if (isProgrammingBlock(*confirmed)) {
             if (settings.programAnswer == ProgramAnswer::Ok) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "sim/bus_frames.h"
 
@@ -73,6 +74,8 @@ class Controller {
     bool noConfirm = false;  // never echoes
     // Payload of the last frame echoed and not yet confirmed with "OK".
     std::optional<QByteArray> awaitingConfirmation;
+    // The direct events executed ("eEV" payloads confirmed with "OK"), oldest first.
+    std::vector<QByteArray> executed;
 
   private:
     int messageLength() const;

@@ -239,6 +239,12 @@ bool Simulator::setStatusByte(Address address, int offset, int value, QString* e
                           [&](Controller& c) { return c.setByte(offset, value, error); });
 }
 
+std::vector<QByteArray> Simulator::executedEvents(Address address) const {
+    std::lock_guard lock(mutex_);
+    const Controller* c = bus_.find(address);
+    return c ? c->executed : std::vector<QByteArray>{};
+}
+
 std::optional<QByteArray> Simulator::statusMessage(Address address) const {
     std::lock_guard lock(mutex_);
     const Controller* c = bus_.find(address);

@@ -87,6 +87,8 @@ class Simulator {
     // One status message of the controller (not doubled); nullopt for an unknown address or a
     // Sensel.
     std::optional<QByteArray> statusMessage(Address address) const;
+    // The direct events a controller executed ("eEV" and the five bytes), oldest first.
+    std::vector<QByteArray> executedEvents(Address address) const;
 
     // A text message from any address, layout as the current addressing mode requires.
     bool sendText(Address from, const QByteArray& text, QString* error = nullptr);

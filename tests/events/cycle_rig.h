@@ -1,9 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
-#include <gtest/gtest.h>
 
 #include "events/commands.h"
 #include "events/event_files.h"

@@ -141,8 +141,12 @@ TEST_F(EventFilesTest, MaintenanceRequests) {
         {"support PC - WDTDisable.run", true, "wdtdisable.cfg", {}, {}, 0},
         {"support PC - WDTEnable.run", true, "wdtkill.cfg", {}, {}, 0},
         {"support PC - WDTUnKill.run", true, nullptr, {}, {}, 0},
-        {"FirmwareUpdate/support Kitchen - QuartelFlash.run", true, nullptr,
-         "maintenance Kitchen QuartelFlash", {}, 120000},
+        {"FirmwareUpdate/support Kitchen - QuartelFlash.run",
+         true,
+         nullptr,
+         "maintenance Kitchen QuartelFlash",
+         {},
+         120000},
         {"Kitchen/support Kitchen - QLUpdateIrCodes.run", false, nullptr,
          "maintenance Kitchen QLUpdateIrCodes",
          "Maintenance action not available: Kitchen - QLUpdateIrCodes", 0},
@@ -256,8 +260,7 @@ TEST_F(EventFilesTest, LimiterHoldsFilesAfterTwentyUnconfirmedExecutions) {
 TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
     files.execeventextern(55, 2, {21, 3, 1, 255, 255});
     files.execeventextern(55, 2, {21, 4, 1, 255, 255});
-    EXPECT_EQ(emails(),
-              (QStringList{"2026-12-09 10, 11, 12.run", "2026-12-09 10, 11, 12_.run"}));
+    EXPECT_EQ(emails(), (QStringList{"2026-12-09 10, 11, 12.run", "2026-12-09 10, 11, 12_.run"}));
     EXPECT_EQ(tmp.read("emails/2026-12-09 10, 11, 12_.run"),
               directFile("lExternEvent", {55, 2, 21, 4, 1, 255, 255}));
     EXPECT_EQ(takeFrames().size(), 2);

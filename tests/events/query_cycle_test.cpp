@@ -65,8 +65,9 @@ TEST_F(QueryCycleTest, SilentControllerIsResetThenReported) {
     clock.advanceMs(QueryCycle::kSilentMs + 1);
     AutoQuery.set(Branch::Wait, timing.WAIT_FOR_RESET_DEV);
     queryCycle.tick();
-    EXPECT_TRUE(loggedLine("2026-12-09 10:19:12 Device (10,2) not responded. Turn off then on "
-                           "power supply"));
+    EXPECT_TRUE(
+        loggedLine("2026-12-09 10:19:12 Device (10,2) not responded. Turn off then on "
+                   "power supply"));
     EXPECT_EQ(tmp.read("audio to play/fail reset dev.mp3"), "f");
     EXPECT_EQ(AutoQuery.branch(), Branch::Poll);
     EXPECT_EQ(polls(1), QStringList{"01 0a 02 71"});
