@@ -1,41 +1,39 @@
 #include "events/cycle_state.h"
 
-#include <algorithm>
-
 namespace velmar {
 
 void QueryCycleState::sent(const QString& path, int adrh, int adrl, const QString& name,
                            std::int64_t nowMs) {
     autoexec = path;
     evntname = name;
-    for (InFlightEvent& e : inFlight) {
-        if (e.path == path) {
-            e.adrh = adrh;
-            e.adrl = adrl;
-            e.evntname = name;
-            e.sentMs = nowMs;
-            return;
-        }
-    }
-    inFlight.push_back({path, adrh, adrl, name, nowMs, nextOrder_++});
+    auto it = inFlight.find(path);
+    if (it == inFlight.end())
+        it = inFlight.insert(path, {path, adrh, adrl, name, nowMs, nextOrder_++});
+    it->adrh = adrh;
+    it->adrl = adrl;
+    it->evntname = name;
+    it->sentMs = nowMs;
 }
 
 std::optional<InFlightEvent> QueryCycleState::confirm(int adrh, int adrl) {
-    auto it = std::find_if(inFlight.begin(), inFlight.end(), [&](const InFlightEvent& e) {
-        return e.adrh == adrh && e.adrl == adrl;
-    });
+    // Controllers execute in the order they receive: the first file sent to h,l is done.
+    auto first = inFlight.end();
+    for (auto it = inFlight.begin(); it != inFlight.end(); ++it) {
+        if (it->adrh == adrh && it->adrl == adrl &&
+            (first == inFlight.end() || it->order < first->order))
+            first = it;
+    }
     InFlightEvent done;
-    if (it != inFlight.end()) {
-        done = *it;
-        inFlight.erase(it);
+    if (first != inFlight.end()) {
+        done = *first;
+        inFlight.erase(first);
     } else {
         if (autoexec.isEmpty())
             return std::nullopt;
+        done = inFlight.take(autoexec);
         done.path = autoexec;
-        done.evntname = evntname;
-        if (const InFlightEvent* e = findInFlight(autoexec))
-            done = *e;
-        forget(autoexec);
+        if (done.evntname.isEmpty())
+            done.evntname = evntname;
     }
     if (done.path == autoexec)
         autoexec.clear();
@@ -43,17 +41,12 @@ std::optional<InFlightEvent> QueryCycleState::confirm(int adrh, int adrl) {
 }
 
 const InFlightEvent* QueryCycleState::findInFlight(const QString& path) const {
-    for (const InFlightEvent& e : inFlight) {
-        if (e.path == path)
-            return &e;
-    }
-    return nullptr;
+    const auto it = inFlight.constFind(path);
+    return it == inFlight.constEnd() ? nullptr : &*it;
 }
 
 void QueryCycleState::forget(const QString& path) {
-    inFlight.erase(std::remove_if(inFlight.begin(), inFlight.end(),
-                                  [&](const InFlightEvent& e) { return e.path == path; }),
-                   inFlight.end());
+    inFlight.remove(path);
 }
 
 }  // namespace velmar

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace velmar {
 
@@ -29,8 +29,8 @@ struct QueryCycleState {
     bool chkeventenabled = true;
     QString evntname;  // display name of the last executed direct event
     QString autoexec;  // its direct event file (full path), empty when none
-    // Files sent and not confirmed, in the order they were first sent.
-    std::vector<InFlightEvent> inFlight;
+    // Files sent and not confirmed, by path.
+    QHash<QString, InFlightEvent> inFlight;
 
     // Records that the file `path` went to h,l (again, when it is in flight already) and makes
     // it the last executed file.

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <ctime>
 
 #include "base/chkint.h"
@@ -30,6 +32,8 @@ constexpr std::int64_t kSettledMs = 1000;
 // Files skipped in one tick (in flight, still being written, damaged) before the tick gives up.
 constexpr int kMaxSkipsPerTick = 64;
 constexpr int kMaintenancePauseMs = 120000;
+// The shortest time between two listings in the middle of a round.
+constexpr std::int64_t kMinRelistMs = 1000;
 
 struct FileStat {
     bool exists = false;
@@ -108,25 +112,76 @@ void EventFiles::countExecution() {
     }
 }
 
+// The modification time of "emails\": it changes when a file arrives or goes.
+std::optional<timespec> EventFiles::dirStamp() const {
+    struct stat st {};
+    if (::stat(QFile::encodeName(ctx_.root.path(kEmails)).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtim;
+}
+
+// A new listing. In the middle of a round the files that arrived since the last listing go
+// first, then the rest of the round; files already visited in this round wait for the next.
+void EventFiles::relist(bool midRound) {
+    QElapsedTimer cost;
+    cost.start();
+    const auto stamp = dirStamp();
+    const QStringList names = listDir(ctx_.root.path(kEmails), QStringLiteral("*.run"));
+    QSet<QString> listed(names.begin(), names.end());
+    if (midRound) {
+        std::deque<QString> next;
+        for (const QString& n : names) {
+            if (!lastListed_.contains(n))
+                next.push_back(n);
+        }
+        for (const QString& n : queue_) {
+            if (listed.contains(n) && lastListed_.contains(n))
+                next.push_back(n);
+        }
+        queue_ = std::move(next);
+    } else {
+        queue_.assign(names.begin(), names.end());
+    }
+    // Files in flight that are gone (confirmed late, removed by hand) are forgotten.
+    const QString dir = ctx_.root.path(kEmails) + QLatin1Char('/');
+    ctx_.cycle.inFlight.removeIf([&](const auto& it) {
+        const QString& p = it.value().path;
+        return p.startsWith(dir) && !listed.contains(p.mid(dir.size()));
+    });
+    lastListed_ = std::move(listed);
+    stamp_ = stamp;
+    listedAtMs_ = ctx_.clock.monotonicMs();
+    listingCostMs_ = cost.elapsed();
+}
+
+bool EventFiles::dirChanged() const {
+    const auto now = dirStamp();
+    if (!now || !stamp_)
+        return now.has_value() != stamp_.has_value();
+    return now->tv_sec != stamp_->tv_sec || now->tv_nsec != stamp_->tv_nsec;
+}
+
 EventFiles::Step EventFiles::step() {
     Step s;
     if (!limiterAllows()) {
         s.waiting = !queue_.empty();
         return s;
     }
+    // New arrivals are noticed in the middle of a long round too, but a listing is taken at
+    // most once a second and never takes more than 1 % of the time.
     bool listed = false;
+    if (!queue_.empty() && dirChanged() &&
+        ctx_.clock.monotonicMs() - listedAtMs_ >=
+            std::max<std::int64_t>(kMinRelistMs, 100 * listingCostMs_)) {
+        relist(true);
+        listed = true;
+    }
     for (int skips = 0; skips < kMaxSkipsPerTick;) {
         if (queue_.empty()) {
             if (listed)
                 break;
+            relist(false);
             listed = true;
-            const QStringList names = listDir(ctx_.root.path(kEmails), QStringLiteral("*.run"));
-            queue_.assign(names.begin(), names.end());
-            // Files in flight that are gone (confirmed late, removed by hand) are forgotten.
-            const QString dir = ctx_.root.path(kEmails) + QLatin1Char('/');
-            std::erase_if(ctx_.cycle.inFlight, [&](const InFlightEvent& e) {
-                return e.path.startsWith(dir) && !names.contains(e.path.mid(dir.size()));
-            });
             if (queue_.empty())
                 break;
         }

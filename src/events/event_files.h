@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <ctime>
 #include <deque>
+#include <optional>
 #include <set>
 
 #include "app/config_files.h"
@@ -53,9 +56,10 @@ extern const char* const kPcMaintenanceCommands[5];
 //
 // The scan is round-robin: a listing is taken when the previous one is used up, and each tick
 // moves on to the next file in it, so no waiting file can starve the others and the cost of a
-// tick does not grow with the backlog. A file sent less than QUERY_DEV ago is not retaken.
-// A file is read only when it is complete: its lines end with a line break, or it has not
-// changed for a second (other programs may still be writing it).
+// tick does not grow with the backlog. Files that arrive during a long round are listed (at
+// most once a second) and go before the rest of the round. A file sent less than QUERY_DEV ago is
+// not retaken. A file is read only when it is complete: its lines end with a line break, or it has
+// not changed for a second (other programs may still be writing it).
 class EventFiles {
   public:
     struct Context {
@@ -115,7 +119,16 @@ class EventFiles {
 
     Context ctx_;
     EventActions& actions_;
+    std::optional<timespec> dirStamp() const;
+    bool dirChanged() const;
+    void relist(bool midRound);
+
+    // The files still to visit in this round.
     std::deque<QString> queue_;
+    QSet<QString> lastListed_;
+    std::optional<timespec> stamp_;
+    std::int64_t listedAtMs_ = 0;
+    std::int64_t listingCostMs_ = 0;
     // Direct event files found damaged, by path and size, so each is logged once.
     std::set<QString> reported_;
 };

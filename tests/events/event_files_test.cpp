@@ -233,6 +233,18 @@ TEST_F(EventFilesTest, FilesAreTakenInTurnAndNotRetakenTooSoon) {
     // a, b, c, then a again only once QUERY_DEV has passed since it went out.
     EXPECT_EQ(sent, (QStringList{"37 01 01", "37 02 01", "37 02 00", "37 01 01"}));
     EXPECT_EQ(emails(), QStringList{"a.run"});
+
+    // In a long round a file that arrives goes before the rest of the round.
+    for (const char* name : {"b.run", "c.run", "d.run"})
+        tmp.write(QLatin1String("emails/") + name, tmp.read("emails/a.run"));
+    clock.advanceMs(timing.QUERY_DEV);
+    files.step();
+    EXPECT_EQ(takeFrames().size(), 1);  // a
+    tmp.write("emails/0-new.run", directFile("Hall; Lights Off", {55, 2, 1, 1, 0, 0, 0}));
+    age(tmp.path("emails"), 10);  // the folder's time changes even within one clock tick
+    clock.advanceMs(1000);        // listings in the middle of a round are a second apart
+    files.step();
+    EXPECT_EQ(takeFrames(), QStringList{"08 37 02 65 45 56 01 01 00 00 00"});
 }
 
 TEST_F(EventFilesTest, LimiterHoldsFilesAfterTwentyUnconfirmedExecutions) {
