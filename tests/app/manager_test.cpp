@@ -149,11 +149,13 @@ TEST(Manager, CancelSwitchCancelsAfterTwoSeconds) {
     EXPECT_TRUE(f.manager.windowState().trayEnabled);
 }
 
-TEST(Manager, OfflineRunsAndStopsEveryTimer) {
-    Fixture f({"/offline"});
+TEST(Manager, OfflineRunsOnceAndStopsEveryTimer) {
+    // With "/nd" the countdown ends in "Run" in the same tick in which "/offline" runs.
+    Fixture f({"/offline", "/nd"});
     f.manager.start();
     EXPECT_FALSE(f.manager.oneHour.isActive());
     ASSERT_TRUE(waitFor([&] { return f.hooks.calls.contains("startPanelServer"); }));
+    EXPECT_EQ(f.hooks.calls.count("startPanelServer"), 1);
     for (QTimer* t : {&f.manager.Timer1, &f.manager.AutoQuery, &f.manager.UpdateAfterReset,
                       &f.manager.oneHour, &f.manager.smstimer, &f.manager.minuteClock})
         EXPECT_FALSE(t->isActive());
