@@ -208,7 +208,8 @@ EventFiles::Look EventFiles::look(const QString& name) {
     QString error;
     const auto bytes = readFile(path, &error);
     if (!bytes) {
-        ctx_.log.admem(QLatin1String("Error reading direct event: ") + error);
+        if (QFile::exists(path))  // not merely confirmed in the meantime
+            ctx_.log.admem(QLatin1String("Error reading direct event: ") + error);
         return Look::Skipped;
     }
     // Until the file has settled only whole lines count.
@@ -319,11 +320,12 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
     countExecution();
 }
 
-QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const DirectEvent& e) {
+QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const QString& suffix,
+                                    const DirectEvent& e) {
     QString error;
     ctx_.root.makeDir(dir);
-    const auto path = createUnique(ctx_.root.path(dir), stem, QStringLiteral(".run"),
-                                   joinLines(directEventLines(e)), &error);
+    const auto path =
+        createUnique(ctx_.root.path(dir), stem, suffix, joinLines(directEventLines(e)), &error);
     if (!path) {
         ctx_.log.admem(QLatin1String("Error writing direct event: ") + error);
         return {};
@@ -352,11 +354,13 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
     e.adrh = static_cast<std::uint8_t>(chkint(entry->adrh, 0, 255, 0));
     e.adrl = static_cast<std::uint8_t>(chkint(entry->adrl, 0, 255, 0));
     std::copy_n(code.value->begin(), 5, e.event.begin());
-    QString stem = fileStem(device + QLatin1String(", ") + event);
-    if (!schedule.isEmpty())
-        stem += QLatin1Char('_') + fileStem(schedule);
-    const QString path =
-        writeDirectFile(schedule.isEmpty() ? kEmails : QStringLiteral("emails\\schedule"), stem, e);
+    // A scheduled file is named by its event and its schedule, "_" between them while the
+    // name is taken: "Kitchen, Lights On" + "_" + "12, 00.run".
+    const QString stem = fileStem(device + QLatin1String(", ") + event);
+    const QString path = schedule.isEmpty()
+                             ? writeDirectFile(kEmails, stem, QStringLiteral(".run"), e)
+                             : writeDirectFile(QStringLiteral("emails\\schedule"), stem,
+                                               fileStem(schedule) + QLatin1String(".run"), e);
     if (path.isEmpty() || !schedule.isEmpty())
         return path;
     execevent(e.adrh, e.adrl, e.event);
@@ -369,7 +373,8 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
 void EventFiles::execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
     ctx_.AutoQuery.stop();
     const DirectEvent e{QStringLiteral("lExternEvent"), adrh, adrl, event};
-    const QString path = writeDirectFile(kEmails, fileStem(dateTimeText(ctx_.clock.now())), e);
+    const QString path = writeDirectFile(kEmails, fileStem(dateTimeText(ctx_.clock.now())),
+                                         QStringLiteral(".run"), e);
     execevent(adrh, adrl, event);
     if (!path.isEmpty())
         ctx_.cycle.sent(path, adrh, adrl, QStringLiteral("External Device"),

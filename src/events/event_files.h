@@ -113,8 +113,10 @@ class EventFiles {
     void countExecution();
     void executeDirect(const QString& path, const DirectEvent& e);
     void resolveRequest(const QString& path, const QString& fileName, const QString& firstLine);
-    // Writes a new direct event file under a free name; returns its path.
-    QString writeDirectFile(const QString& dir, const QString& stem, const DirectEvent& e);
+    // Writes a new direct event file under the first free name stem + "_"... + suffix; returns
+    // its path, empty on failure (logged).
+    QString writeDirectFile(const QString& dir, const QString& stem, const QString& suffix,
+                            const DirectEvent& e);
     void flagFile(const QString& name, bool create);
 
     Context ctx_;

@@ -161,11 +161,13 @@ TEST_F(EventFilesTest, MaintenanceRequests) {
         tmp.write("emails/" + name, tmp.read(QLatin1String("maintanance/") + c.request));
         files.step();
         EXPECT_EQ(tmp.exists("wdtkill.cfg") || tmp.exists("wdtdisable.cfg"), c.flag != nullptr);
-        if (c.flag)
+        if (c.flag) {
             EXPECT_EQ(tmp.read(c.flag), "1\r\n");
+        }
         EXPECT_EQ(actions.calls, c.call.isEmpty() ? QStringList() : QStringList{c.call});
-        if (!c.logged.isEmpty())
+        if (!c.logged.isEmpty()) {
             EXPECT_TRUE(loggedLine(c.logged));
+        }
         EXPECT_EQ(AutoQuery.interval(), c.pauseMs ? c.pauseMs : 777);
         EXPECT_TRUE(emails().isEmpty());
     }
@@ -267,6 +269,16 @@ TEST_F(EventFilesTest, LimiterHoldsFilesAfterTwentyUnconfirmedExecutions) {
     files.freshSubmissions();
     EXPECT_TRUE(cycle.chkeventenabled);
     EXPECT_EQ(cycle.autoquerycnter, 0);
+}
+
+TEST_F(EventFilesTest, ScheduledFilesAreWrittenNotSent) {
+    for (int i = 0; i < 2; ++i)
+        files.createDirectEvent(1, "Kitchen", "Lights On", "Kitchen; Lights On; -12:00", "12:00");
+    EXPECT_EQ(QDir(tmp.path("emails/schedule")).entryList(QDir::Files),
+              (QStringList{"Kitchen, Lights On12, 00.run", "Kitchen, Lights On_12, 00.run"}));
+    EXPECT_EQ(tmp.read("emails/schedule/Kitchen, Lights On12, 00.run"),
+              directFile("Kitchen; Lights On; -12:00", {55, 1, 1, 1, 1, 0, 0}));
+    EXPECT_TRUE(takeFrames().isEmpty());
 }
 
 TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
