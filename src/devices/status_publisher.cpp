@@ -121,10 +121,12 @@ void StatusFiles::cr(const QString& device, const QString& name) {
         return;
     const QString all =
         QLatin1String("logs\\") + device + QLatin1String("\\All\\") + name + QLatin1String(".txt");
-    const bool ok =
-        flag(own, QLatin1String("Error creating flag file: ") + own + QLatin1Char(' ')) &
+    // Both flags are written even when the first fails.
+    const bool ownOk =
+        flag(own, QLatin1String("Error creating flag file: ") + own + QLatin1Char(' '));
+    const bool allOk =
         flag(all, QLatin1String("Error creating flag file: ") + all + QLatin1Char(' '));
-    if (ok) {
+    if (ownOk && allOk) {
         if (verifiedAt_.size() > kMaxKnownAbsent)
             verifiedAt_.clear();
         verifiedAt_.insert(own, now);
