@@ -55,6 +55,18 @@ CoreServices::CoreServices(Manager& m)
         [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
             commands_->run_command(h, l, text);
         }});
+    linkelStatus_ = std::make_unique<LinkelStatus>(m.dataRoot(), m.log(), m.clock(), registry_);
+    // The Linkel's address and key come from "linkelnet.cfg" when the program is started.
+    linkel_ = std::make_unique<LinkelLink>(
+        LinkelLink::Context{m.log(), busFlags_, m.queryTimer, m.Timertcp, m.flags().tcpqueryen,
+                            [this](const QByteArray& block) { receive_->ReadFromEthernet(block); },
+                            [this, &m](const QByteArray& record) {
+                                m.setTcpIndexInc(1);
+                                status_->set_ql_record(record);
+                                linkelStatus_->set_status_linkel(record);
+                            }},
+        LinkelNetConfig{});
+    writer_.setTcpOutput(linkel_.get());
     statusHandlers_ =
         std::make_unique<CoreHandlers>(*status_, [this]() -> EventFiles& { return *files_; });
     statusHandlers_->log = &m.log();
@@ -98,12 +110,12 @@ void CoreServices::buildReceivePath() {
                        m.flags().admins, m.flags().TCP_INDEX_INC, m.flags().debugtimer, wasalarm_,
                        alarmextender_},
         *handlers_);
-    receive_ = std::make_unique<ReceivePath>(
-        ReceivePath::Context{m.log(), writer_, *decoder_, *this, m.queryTimer, m.settings().timing,
-                             busFlags_, m.flags().debugtimer, m.notstartRef(), &serial_, nullptr,
-                             [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
-                                 commands_->run_command(h, l, text);
-                             }});
+    receive_ = std::make_unique<ReceivePath>(ReceivePath::Context{
+        m.log(), writer_, *decoder_, *this, m.queryTimer, m.settings().timing, busFlags_,
+        m.flags().debugtimer, m.notstartRef(), &serial_, linkel_.get(),
+        [this](std::uint8_t h, std::uint8_t l, const QByteArray& text) {
+            commands_->run_command(h, l, text);
+        }});
 }
 
 void CoreServices::syncFlags() {
@@ -141,11 +153,21 @@ void CoreServices::loadCommandAliases() {
 }
 
 void CoreServices::createConfigurationWindow() {
+    linkelNet_ = readOrCreateLinkelNet(manager_.dataRoot(), manager_.log());
     registry_.loadnames_ql();
     registry_.readethernetdevs();
     // The heating window: the forwarding table ("temperatures.cfg") and the labels.
     loadHeatingTables(manager_.dataRoot(), manager_.log(), QString::number(localeNumber()),
                       status_->heating);
+}
+
+void CoreServices::configWindowInitialWork() {
+    const StartupFlags& f = manager_.flags();
+    if (!f.via_linkel || busFlags_.tcpgatewayenabled)
+        return;
+    manager_.log().admem(QStringLiteral("Connect Via Linkel"));
+    linkel_->setConfig(linkelNet_);
+    linkel_->sendsoc(f.linkel_companion ? 1 : 3);
 }
 
 bool CoreServices::updateAfterResetTick() {

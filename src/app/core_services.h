@@ -4,9 +4,11 @@
 
 #include "app/subsystems.h"
 #include "bus/frame_writer.h"
+#include "bus/linkel_link.h"
 #include "bus/message_decoder.h"
 #include "bus/receive_path.h"
 #include "bus/serial_link.h"
+#include "devices/linkel_status.h"
 #include "devices/registry.h"
 #include "devices/status_decoder.h"
 #include "events/commands.h"
@@ -35,6 +37,7 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     void buildDeviceTables() override;
     void loadCommandAliases() override;
     void createConfigurationWindow() override;
+    void configWindowInitialWork() override;
     bool updateAfterResetTick() override;
     bool queryCycleTick() override;
     void minuteClock() override;
@@ -57,6 +60,7 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     QueryCycleState& cycle() { return cycle_; }
     StatusDecoder& statusDecoder() { return *status_; }
     EventFiles& eventFiles() { return *files_; }
+    LinkelLink& linkel() { return *linkel_; }
     QueryCycle& queryCycle() { return *queryCycle_; }
     // Replaces the handlers of decoded messages (status frames, IR codes, ...).
     void setHandlers(ReceivedMessageHandlers* handlers);
@@ -80,6 +84,9 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     std::unique_ptr<StatusFrameHandlers> statusHandlers_;
     std::unique_ptr<MessageDecoder> decoder_;
     std::unique_ptr<ReceivePath> receive_;
+    LinkelNetConfig linkelNet_;
+    std::unique_ptr<LinkelStatus> linkelStatus_;
+    std::unique_ptr<LinkelLink> linkel_;
     std::unique_ptr<EventActions> actions_;
     std::unique_ptr<EventFiles> files_;
     std::unique_ptr<QueryCycle> queryCycle_;

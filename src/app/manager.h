@@ -85,6 +85,8 @@ class Manager : public QObject {
     bool notstart() const { return notstart_; }
     const bool& notstartRef() const { return notstart_; }
     void setNotstart(bool value) { notstart_ = value; }
+    // The Linkel's query mode shifts the status frames by its length byte.
+    void setTcpIndexInc(std::int32_t value) { flags_.TCP_INDEX_INC = value; }
     bool terminating() const { return Terminat_.load(); }
     const QStringList& arguments() const { return arguments_; }
     Subsystems& subsystems() { return *subsystems_; }

@@ -82,6 +82,17 @@ void StatusDecoder::set_ql(const QByteArray& block) {
     decodeAt(block, start, false);
 }
 
+void StatusDecoder::set_ql_record(const QByteArray& record) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        TCPQuery_.fill(0);
+        const auto n = std::min<qsizetype>(record.size(), kPanelCacheSize - 1);
+        std::copy_n(reinterpret_cast<const std::uint8_t*>(record.constData()), n,
+                    TCPQuery_.begin());
+    }
+    set_ql(record);
+}
+
 std::array<std::uint8_t, StatusDecoder::kPanelCacheSize> StatusDecoder::panelSnapshot() const {
     std::lock_guard lock(cacheMutex_);
     return TCPQuery_;

@@ -76,6 +76,9 @@ class StatusDecoder {
     // `createsms` (also for the message decoder's zone-change texts).
     void createsms(const QString& number, const QString& text);
 
+    // A query-mode record from the Linkel (byte 0 its length): it becomes the panel status
+    // cache as it is, then it is decoded.
+    void set_ql_record(const QByteArray& record);
     // The panel status cache `TCPQuery` as last accepted (thread-safe copy).
     std::array<std::uint8_t, kPanelCacheSize> panelSnapshot() const;
     // Called after every accepted frame (panel clients get a pending status).

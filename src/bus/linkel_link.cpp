@@ -1,0 +1,209 @@
+#include "bus/linkel_link.h"
+
+#include <QHostAddress>
+
+#include "log/event_log.h"
+
+namespace velmar {
+
+namespace {
+
+// Query-mode records are at most 299 bytes.
+constexpr int kMaxRecord = 299;
+// An incomplete query record is given up after this many quiet link ticks.
+constexpr int kQueryStaleTicks = 20;
+// Quiet link ticks after which transparent-mode bytes are handed over as one block.
+constexpr int kQuietTicks = 5;
+
+}  // namespace
+
+LinkelLink::LinkelLink(Context ctx, const LinkelNetConfig& config, QObject* parent)
+    : QObject(parent), ctx_(std::move(ctx)), config_(config) {
+    reply = [this](const QByteArray& bytes) {
+        if (berkeley.state() == QAbstractSocket::ConnectedState)
+            berkeley.write(bytes);
+    };
+    connect(&berkeley, &QTcpSocket::hostFound, this,
+            [this] { ctx_.log.admem(QStringLiteral("TCP Server Lookup")); });
+    connect(&berkeley, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
+        if (s == QAbstractSocket::ConnectingState)
+            ctx_.log.admem(QStringLiteral("Connecting to Linkel"));
+    });
+    connect(&berkeley, &QTcpSocket::connected, this,
+            [this] { ctx_.log.admem(QStringLiteral("Connected to Linkel")); });
+    connect(&berkeley, &QTcpSocket::disconnected, this, [this] {
+        ctx_.flags.tcpgatewayenabled = false;
+        ctx_.log.admem(QStringLiteral("Disconnect from Linkel"));
+        SocketStatus_ = AwaitChallenge;
+    });
+    connect(&berkeley, &QTcpSocket::errorOccurred, this, [this] {
+        ctx_.log.admem(QLatin1String("Connection to Linkel Error: ") + berkeley.errorString());
+    });
+    connect(&berkeley, &QTcpSocket::readyRead, this, &LinkelLink::berkeleyRead);
+    connect(&ctx_.Timertcp, &QTimer::timeout, this, &LinkelLink::TimertcpTimer);
+}
+
+LinkelLink::~LinkelLink() {
+    ctx_.Timertcp.stop();
+    berkeley.abort();
+}
+
+void LinkelLink::sendsoc(int mode) {
+    tcpmode = mode;
+    TimeOutClientSocket = kLoginTicks;
+    SocketStatus_ = AwaitChallenge;
+    login_.clear();
+    rxbufff.clear();
+    queryBuf_.clear();
+    berkeley.abort();
+    berkeley.connectToHost(QHostAddress(config_.address), config_.port);
+    ctx_.Timertcp.setInterval(5);
+    ctx_.Timertcp.start();
+}
+
+void LinkelLink::KillSocket() {
+    ctx_.log.admem(QStringLiteral("TCP Connection kill socket"));
+    SocketStatus_ = AwaitChallenge;
+    login_.clear();
+    ctx_.Timertcp.stop();
+    ctx_.flags.tcpgatewayenabled = false;
+    berkeley.abort();
+}
+
+void LinkelLink::SendViaTcp(const QByteArray& buffer, int size) {
+    send(buffer.left(size));
+}
+
+void LinkelLink::send(const QByteArray& bytes) {
+    if (reply)
+        reply(bytes);
+}
+
+void LinkelLink::berkeleyRead() {
+    received(berkeley.readAll());
+}
+
+void LinkelLink::received(const QByteArray& bytes) {
+    switch (SocketStatus_) {
+        case AwaitChallenge:
+        case AwaitAcceptance:
+        case AwaitConfirmation:
+            // TCP may split the challenge: it is collected until its six bytes are there.
+            login_ += bytes;
+            loginStep();
+            return;
+        case Transparent:
+            if (bytes.isEmpty())
+                return;
+            for (qsizetype at = 0; at < bytes.size();) {
+                const qsizetype room = kMaxCollected - rxbufff.size();
+                rxbufff += bytes.mid(at, room);
+                at += room;
+                // A bus that never pauses still gets its bytes handed over in bounded blocks.
+                if (rxbufff.size() >= kMaxCollected) {
+                    ctx_.ReadFromEthernet(rxbufff);
+                    rxbufff.clear();
+                }
+            }
+            ticdta = kQuietTicks;
+            return;
+        case Query:
+            queryBytes(bytes);
+            return;
+        default:
+            return;
+    }
+}
+
+void LinkelLink::loginStep() {
+    while (!login_.isEmpty()) {
+        if (SocketStatus_ == AwaitChallenge) {
+            if (login_.size() < 6)
+                return;
+            ctx_.log.admem(QStringLiteral("Receive Challange Code"));
+            const auto response = CalculateChalangeResponse(
+                reinterpret_cast<const std::uint8_t*>(login_.constData()), config_.H);
+            login_.remove(0, 6);
+            send(QByteArray(reinterpret_cast<const char*>(response.data()),
+                            static_cast<qsizetype>(response.size())));
+            ctx_.log.admem(QStringLiteral("Sending Response Code"));
+            SocketStatus_ = AwaitAcceptance;
+            continue;
+        }
+        const char byte = login_.front();
+        login_.remove(0, 1);
+        if (SocketStatus_ == AwaitConfirmation) {
+            if (byte == '+') {
+                ctx_.log.admem(QStringLiteral("Data Confirmed"));
+                send(QByteArray(1, '\0'));
+                KillSocket();
+            }
+            continue;
+        }
+        if (byte != '>')
+            continue;
+        ctx_.log.admem(QStringLiteral("Accepted"));
+        TimeOutClientSocket = 0;
+        if (tcpmode == 1) {
+            ctx_.log.admem(QStringLiteral("Receive Query Mode"));
+            SocketStatus_ = Query;
+        } else {
+            ctx_.flags.tcpgatewayenabled = true;
+            rxbufff.clear();
+            SocketStatus_ = Transparent;
+            if (ctx_.tcpqueryen) {
+                ctx_.AutoQuery.start();
+                ctx_.log.admem(
+                    QStringLiteral("Transparent Uart 1 <-> Ethernet with query enabled"));
+            } else {
+                ctx_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet"));
+            }
+        }
+        send(QByteArray(1, static_cast<char>(tcpmode)));
+        // What followed the acceptance already belongs to the mode.
+        const QByteArray rest = login_;
+        login_.clear();
+        if (!rest.isEmpty())
+            received(rest);
+        return;
+    }
+}
+
+// Query-mode records: byte 0 is the number of bytes that follow. TCP may split or merge
+// records; a record that stays incomplete is given up and the stream resynchronises on the
+// next read.
+void LinkelLink::queryBytes(const QByteArray& bytes) {
+    queryBuf_ += bytes;
+    queryStale_ = 0;
+    while (!queryBuf_.isEmpty()) {
+        const int length = static_cast<std::uint8_t>(queryBuf_.front());
+        if (length == 0) {
+            queryBuf_.remove(0, 1);
+            continue;
+        }
+        if (queryBuf_.size() < length + 1)
+            return;
+        const QByteArray record = queryBuf_.left(length + 1);
+        queryBuf_.remove(0, length + 1);
+        if (record.size() <= kMaxRecord)
+            ctx_.queryRecord(record);
+    }
+}
+
+void LinkelLink::TimertcpTimer() {
+    if (TimeOutClientSocket > 0 && --TimeOutClientSocket == 0 && SocketStatus_ < Query) {
+        KillSocket();
+        return;
+    }
+    if (!queryBuf_.isEmpty() && ++queryStale_ >= kQueryStaleTicks)
+        queryBuf_.clear();
+    if (ticdta > 0)
+        --ticdta;
+    if (ticdta == 1 && !rxbufff.isEmpty()) {
+        const QByteArray block = rxbufff;
+        rxbufff.clear();
+        ctx_.ReadFromEthernet(block);
+    }
+}
+
+}  // namespace velmar
