@@ -370,6 +370,25 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
     return path;
 }
 
+void EventFiles::writeTcpEvents(const QList<QByteArray>& records) {
+    ctx_.root.makeDir(kEmails);
+    for (const QByteArray& record : records) {
+        QStringList lines{QStringLiteral("TCP Event; Direct Event")};
+        for (int i = 0; i < 8; ++i)
+            lines << QString();
+        lines << QLatin1String(kDirectEventHeader);
+        for (int i = 0; i < 10; ++i)
+            lines << QString::number(i < record.size() ? static_cast<std::uint8_t>(record[i]) : 0);
+        QString stem = dateTimeText(ctx_.clock.now());
+        stem.replace(QLatin1Char(':'), QLatin1Char('_'));
+        QString error;
+        if (!createUnique(ctx_.root.path(kEmails), stem, QStringLiteral(".run"), joinLines(lines),
+                          &error))
+            ctx_.log.admem(QLatin1String("Error writing event: ") + error);
+    }
+    freshSubmissions();
+}
+
 void EventFiles::execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
     ctx_.AutoQuery.stop();
     const DirectEvent e{QStringLiteral("lExternEvent"), adrh, adrl, event};

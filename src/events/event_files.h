@@ -105,6 +105,10 @@ class EventFiles {
     // Events were just submitted: the next tick lists "emails\" again and the rate limiter
     // starts afresh.
     void freshSubmissions();
+    // Event records a panel or program submitted over TCP (ten bytes each: the address, the
+    // five event bytes and three more): one direct event file each, titled "TCP Event; Direct
+    // Event", named by the time (":" as "_"). Then the scan starts afresh.
+    void writeTcpEvents(const QList<QByteArray>& records);
 
   private:
     enum class Look { Taken, Skipped, NotComplete };

@@ -7,6 +7,8 @@
 namespace velmar {
 namespace {
 
+using test::bytes;
+
 // The file's modification time one `seconds` in the past.
 void age(const QString& path, int seconds) {
     timeval tv[2];
@@ -279,6 +281,17 @@ TEST_F(EventFilesTest, ScheduledFilesAreWrittenNotSent) {
     EXPECT_EQ(tmp.read("emails/schedule/Kitchen, Lights On12, 00.run"),
               directFile("Kitchen; Lights On; -12:00", {55, 1, 1, 1, 1, 0, 0}));
     EXPECT_TRUE(takeFrames().isEmpty());
+}
+
+TEST_F(EventFilesTest, TcpEventsAreWrittenAndRun) {
+    files.writeTcpEvents({bytes({55, 1, 1, 1, 1, 0, 0, 7, 8, 9}), bytes({55, 2, 1, 1, 0, 0, 0})});
+    EXPECT_EQ(emails(), (QStringList{"2026-12-09 10_11_12.run", "2026-12-09 10_11_12_.run"}));
+    EXPECT_EQ(tmp.read("emails/2026-12-09 10_11_12.run"),
+              directFile("TCP Event; Direct Event", {55, 1, 1, 1, 1, 0, 0, 7, 8, 9}));
+    files.step();
+    files.step();
+    EXPECT_EQ(takeFrames(), (QStringList{"08 37 01 65 45 56 01 01 01 00 00",
+                                         "08 37 02 65 45 56 01 01 00 00 00"}));
 }
 
 TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
