@@ -134,6 +134,12 @@ QList<QByteArray> CommandInterpreter::helpLines() {
         "set <h>-<l> sensel <m> <hex bytes>",
         "set <h>-<l> byte <offset> <value>",
         "linkel on|off",
+        "linkel-drop",
+        "linkel-accept on|off",
+        "linkel-query <ms>",
+        "linkel-out <n> on|off",
+        "linkel-adc <channel> <raw>",
+        "linkel-byte <offset> <value>",
         "stream <ms>",
         "turnaround <ms>",
         "pause <ms>",
@@ -225,6 +231,47 @@ CommandReply CommandInterpreter::run(QByteArrayView rawLine) {
         }
         sim_.setLinkelAddressing(*on);
         return {};
+    }
+    if (cmd == "linkel-drop") {
+        if (n != 1) {
+            return usage("linkel-drop");
+        }
+        sim_.dropLinkelClient();
+        return {};
+    }
+    if (cmd == "linkel-accept") {
+        const auto on = n == 2 ? parseOnOff(t[1]) : std::nullopt;
+        if (!on) {
+            return usage("linkel-accept on|off");
+        }
+        sim_.setLinkelAcceptLogin(*on);
+        return {};
+    }
+    if (cmd == "linkel-query") {
+        const auto ms = n == 2 ? parseNumber(t[1]) : std::nullopt;
+        if (!ms) {
+            return usage("linkel-query <ms>");
+        }
+        return fromResult(sim_.setLinkelQueryInterval(*ms, &error), error);
+    }
+    if (cmd == "linkel-out") {
+        const auto k = n == 3 ? parseNumber(t[1]) : std::nullopt;
+        const auto on = n == 3 ? parseOnOff(t[2]) : std::nullopt;
+        if (!k || !on) {
+            return usage("linkel-out <n> on|off");
+        }
+        return fromResult(sim_.setLinkelOutput(*k, *on, &error), error);
+    }
+    if (cmd == "linkel-adc" || cmd == "linkel-byte") {
+        const auto k = n == 3 ? parseNumber(t[1]) : std::nullopt;
+        const auto v = n == 3 ? parseNumber(t[2]) : std::nullopt;
+        if (!k || !v) {
+            return usage(cmd == "linkel-adc" ? "linkel-adc <channel> <raw>"
+                                             : "linkel-byte <offset> <value>");
+        }
+        const bool ok = cmd == "linkel-adc" ? sim_.setLinkelAnalog(*k, *v, &error)
+                                            : sim_.setLinkelStatusByte(*k, *v, &error);
+        return fromResult(ok, error);
     }
     if (cmd == "stream" || cmd == "turnaround" || cmd == "pause") {
         const auto ms = n == 2 ? parseNumber(t[1]) : std::nullopt;

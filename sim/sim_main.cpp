@@ -15,13 +15,16 @@ namespace velmar::sim {
 namespace {
 
 const char kUsage[] =
-    "usage: velmar-sim [--record FILE] [--config FILE] [<h>-<l>:<type> ...]\n"
+    "usage: velmar-sim [--record FILE] [--config FILE] [--linkel FILE] [<h>-<l>:<type> ...]\n"
     "  <type>: quartel, outrel, thermel, sensel or linkel, e.g. 55-1:quartel 2-1:outrel "
     "1-1:thermel\n"
     "  --record FILE  write every frame received from the PC to FILE, one a line (ms, hex bytes)\n"
     "  --config FILE  run the commands in FILE (one per line) at start\n"
-    "Prints \"pty <path>\" first, then reads one command per line on standard input\n"
-    "(\"help\" lists them) and answers \"ok\" or \"error: ...\".\n";
+    "  --linkel FILE  also play the Linkel on 127.0.0.1, with the port and the login key of\n"
+    "                 FILE (the linkelnet.cfg format; its address line is not used)\n"
+    "Prints \"pty <path>\" first (then \"linkel 127.0.0.1:<port>\" with --linkel), then reads\n"
+    "one command per line on standard input (\"help\" lists them) and answers \"ok\" or\n"
+    "\"error: ...\".\n";
 
 void writeAll(int fd, const QByteArray& bytes) {
     qsizetype done = 0;
@@ -40,6 +43,7 @@ void writeAll(int fd, const QByteArray& bytes) {
 struct Arguments {
     Simulator::Options options;
     QString configPath;
+    std::optional<LinkelNetFile> linkel;
     std::vector<std::pair<Address, ControllerType>> controllers;
     bool help = false;
 };
@@ -57,6 +61,15 @@ std::optional<Arguments> parseArguments(const QStringList& args, QString* error)
             }
             (arg == QLatin1String("--record") ? parsed.options.recordPath : parsed.configPath) =
                 args[++i];
+        } else if (arg == QLatin1String("--linkel")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
+                *error = QStringLiteral("--linkel needs a file name");
+                return std::nullopt;
+            }
+            parsed.linkel = readLinkelNet(args[++i], error);
+            if (!parsed.linkel) {
+                return std::nullopt;
+            }
         } else if (arg.startsWith(QLatin1Char('-'))) {
             *error = QStringLiteral("unknown option %1").arg(arg);
             return std::nullopt;
@@ -105,6 +118,10 @@ int runSimulator(const QStringList& args, int inFd, int outFd, int errFd, int st
         complain(error);
         return 1;
     }
+    if (parsed->linkel && !sim.startLinkel(parsed->linkel->port, parsed->linkel->key, &error)) {
+        complain(QStringLiteral("Linkel: %1").arg(error));
+        return 1;
+    }
     CommandInterpreter interpreter(sim);
     if (!parsed->configPath.isEmpty()) {
         QFile config(parsed->configPath);
@@ -130,6 +147,9 @@ int runSimulator(const QStringList& args, int inFd, int outFd, int errFd, int st
         }
     }
     writeAll(outFd, "pty " + sim.ptyPath().toLocal8Bit() + '\n');
+    if (parsed->linkel) {
+        writeAll(outFd, "linkel 127.0.0.1:" + QByteArray::number(sim.linkelPort()) + '\n');
+    }
 
     QByteArray pending;
     bool inputOpen = inFd >= 0;

@@ -1,9 +1,15 @@
 #include "sim/simulator.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <chrono>
@@ -19,11 +25,46 @@ constexpr int kReadChunk = 4096;
 // The longest anyone may ask the controllers to wait before answering.
 constexpr int kMaxDelayMs = 60000;
 
+// How long a write to the Linkel's PC waits for room when the PC does not read.
+constexpr int kSocketWriteWaitMs = 200;
+
 bool failWith(QString* error, const QString& why) {
     if (error) {
         *error = why;
     }
     return false;
+}
+
+QString systemError(const char* step) {
+    return QStringLiteral("%1: %2").arg(QLatin1String(step),
+                                        QString::fromLocal8Bit(strerror(errno)));
+}
+
+// Sends a block in as few writes as the socket takes. What does not fit within
+// kSocketWriteWaitMs is dropped, as on the pseudo-terminal. False when the connection is gone.
+bool sendBlock(int fd, const QByteArray& block) {
+    qsizetype done = 0;
+    const std::int64_t giveUpUs = monotonicUs() + kSocketWriteWaitMs * 1000;
+    while (done < block.size()) {
+        const ssize_t n = ::send(fd, block.constData() + done, block.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return false;
+        }
+        const std::int64_t leftUs = giveUpUs - monotonicUs();
+        if (leftUs <= 0) {
+            break;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, static_cast<int>(leftUs / 1000) + 1);
+    }
+    return true;
 }
 
 }  // namespace
@@ -75,7 +116,17 @@ bool Simulator::start(QString* error) {
     if (streamIntervalMs_ > 0) {
         nextStreamUs_ = monotonicUs() + streamIntervalMs_ * 1000LL;
     }
-    thread_ = std::thread([this] { run(); });
+    threadExited_ = false;
+    thread_ = std::thread([this] {
+        try {
+            run();
+        } catch (...) {
+            // The thread ends; the owner still stops it as usual.
+        }
+        std::lock_guard lock(mutex_);
+        threadExited_ = true;
+        linkelDone_.notify_all();
+    });
     return true;
 }
 
@@ -83,6 +134,7 @@ void Simulator::stop() {
     {
         std::lock_guard lock(mutex_);
         if (!thread_.joinable()) {
+            closeLinkelLocked();
             return;
         }
         stopping_ = true;
@@ -91,6 +143,7 @@ void Simulator::stop() {
     thread_.join();
     std::lock_guard lock(mutex_);
     thread_ = std::thread();
+    closeLinkelLocked();
     ::close(wakeFd_);
     wakeFd_ = -1;
     port_.close();
@@ -321,6 +374,10 @@ void Simulator::enqueueLocked(std::int64_t dueUs, QByteArray bytes,
 
 void Simulator::wake() {
     std::lock_guard lock(mutex_);
+    wakeLocked();
+}
+
+void Simulator::wakeLocked() {
     if (wakeFd_ >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -347,6 +404,12 @@ std::optional<std::int64_t> Simulator::nextWakeLocked() const {
     }
     if (streamIntervalMs_ > 0) {
         consider(nextStreamUs_);
+    }
+    if (linkel_.session && linkel_.session->loggingIn()) {
+        consider(linkel_.loginDeadlineUs);
+    }
+    if (linkel_.session && linkel_.session->state() == LinkelSession::State::Query) {
+        consider(linkel_.nextRoundUs);
     }
     return next;
 }
@@ -409,22 +472,59 @@ std::optional<Simulator::Pending> Simulator::takeDueLocked(std::int64_t nowUs) {
     return p;
 }
 
+void Simulator::writeDue(const Pending& due) {
+    int fd = -1;
+    {
+        std::lock_guard lock(mutex_);
+        const auto state = linkel_.session ? std::optional(linkel_.session->state()) : std::nullopt;
+        if (due.queryRecord) {
+            if (state != LinkelSession::State::Query) {
+                return;
+            }
+            fd = linkel_.clientFd;
+        } else if (state == LinkelSession::State::Transparent) {
+            fd = linkel_.clientFd;
+        }
+    }
+    bool gone = false;
+    if (fd >= 0) {
+        gone = !sendBlock(fd, due.bytes);
+    } else {
+        port_.write(due.bytes);
+    }
+    std::lock_guard lock(mutex_);
+    if (gone && linkel_.clientFd == fd) {
+        closeLinkelClientLocked();
+    }
+    lastWriteUs_ = monotonicUs();
+    wroteAny_ = true;
+    if (keepWrites_) {
+        writes_.push_back(RecordedFrame{lastWriteUs_, due.bytes, true});
+    }
+}
+
 void Simulator::run() {
     QByteArray chunk(kReadChunk, Qt::Uninitialized);
     for (;;) {
         std::optional<std::int64_t> wakeAt;
         int master = -1;
         int wakeFd = -1;
+        int listenFd = -1;
+        int clientFd = -1;
         {
             std::lock_guard lock(mutex_);
             if (stopping_) {
                 return;
             }
+            serveLinkelRequestsLocked();
             wakeAt = nextWakeLocked();
             master = port_.masterFd();
             wakeFd = wakeFd_;
+            listenFd = linkel_.listenFd;
+            clientFd = linkel_.clientFd;
         }
-        pollfd fds[2] = {{master, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        pollfd fds[4] = {
+            {master, POLLIN, 0}, {wakeFd, POLLIN, 0}, {listenFd, POLLIN, 0}, {clientFd, POLLIN, 0}};
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (wakeAt) {
@@ -433,7 +533,7 @@ void Simulator::run() {
             timeout.tv_nsec = static_cast<long>((leftUs % 1000000) * 1000);
             timeoutPtr = &timeout;
         }
-        const int ready = ppoll(fds, 2, timeoutPtr, nullptr);
+        const int ready = ppoll(fds, 4, timeoutPtr, nullptr);
         if (ready < 0 && errno != EINTR) {
             return;
         }
@@ -452,6 +552,12 @@ void Simulator::run() {
                 std::move(more.begin(), more.end(), std::back_inserter(cuts));
             }
         }
+        if (ready > 0 && fds[3].revents != 0) {
+            readLinkelClient(clientFd, cuts);
+        }
+        if (ready > 0 && (fds[2].revents & POLLIN)) {
+            acceptLinkelClient(listenFd);
+        }
         const std::int64_t now = monotonicUs();
         if (auto ended = cutter_.expire(now)) {
             cuts.push_back(std::move(*ended));
@@ -460,6 +566,7 @@ void Simulator::run() {
             std::lock_guard lock(mutex_);
             handleFramesLocked(cuts);
             streamTickLocked(now);
+            linkelTickLocked(now);
         }
         for (;;) {
             std::optional<Pending> due;
@@ -470,14 +577,274 @@ void Simulator::run() {
             if (!due) {
                 break;
             }
-            port_.write(due->bytes);
-            std::lock_guard lock(mutex_);
-            lastWriteUs_ = monotonicUs();
-            wroteAny_ = true;
-            if (keepWrites_)
-                writes_.push_back(RecordedFrame{lastWriteUs_, due->bytes, true});
+            writeDue(*due);
         }
     }
+}
+
+bool Simulator::startLinkel(std::uint16_t port, const std::array<std::uint8_t, 9>& key,
+                            QString* error) {
+    std::lock_guard lock(mutex_);
+    if (linkel_.listenFd >= 0) {
+        return failWith(error,
+                        QStringLiteral("the Linkel already listens on port %1").arg(linkel_.port));
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return failWith(error, systemError("socket"));
+    }
+    auto fail = [&](const char* step) {
+        const QString why = systemError(step);
+        ::close(fd);
+        return failWith(error, why);
+    };
+    const int one = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+        return fail("setsockopt");
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return fail("bind");
+    }
+    if (::listen(fd, 4) != 0) {
+        return fail("listen");
+    }
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return fail("getsockname");
+    }
+    linkel_.listenFd = fd;
+    linkel_.port = ntohs(address.sin_port);
+    linkel_.key = key;
+    wakeLocked();
+    return true;
+}
+
+std::uint16_t Simulator::linkelPort() const {
+    std::lock_guard lock(mutex_);
+    return linkel_.port;
+}
+
+void Simulator::stopLinkel() {
+    requestLinkel(&Linkel::stopRequested);
+}
+
+void Simulator::dropLinkelClient() {
+    requestLinkel(&Linkel::dropRequested);
+}
+
+void Simulator::requestLinkel(bool Linkel::*flag) {
+    std::unique_lock lock(mutex_);
+    linkel_.*flag = true;
+    if (thread_.joinable() && !threadExited_) {
+        wakeLocked();
+        linkelDone_.wait(lock, [&] { return !(linkel_.*flag) || threadExited_; });
+    }
+    // Without the thread (not started, or ended) the caller closes the sockets itself.
+    serveLinkelRequestsLocked();
+}
+
+void Simulator::serveLinkelRequestsLocked() {
+    if (!linkel_.stopRequested && !linkel_.dropRequested) {
+        return;
+    }
+    if (linkel_.stopRequested) {
+        closeLinkelLocked();
+    } else {
+        closeLinkelClientLocked();
+    }
+    linkel_.stopRequested = false;
+    linkel_.dropRequested = false;
+    linkelDone_.notify_all();
+}
+
+void Simulator::closeLinkelClientLocked() {
+    if (linkel_.clientFd >= 0) {
+        ::close(linkel_.clientFd);
+        linkel_.clientFd = -1;
+    }
+    linkel_.session.reset();
+    std::erase_if(queue_, [](const Pending& p) { return p.queryRecord; });
+}
+
+void Simulator::closeLinkelLocked() {
+    closeLinkelClientLocked();
+    if (linkel_.listenFd >= 0) {
+        ::close(linkel_.listenFd);
+        linkel_.listenFd = -1;
+    }
+    linkel_.port = 0;
+}
+
+void Simulator::acceptLinkelClient(int listenFd) {
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (linkel_.clientFd >= 0 || linkel_.listenFd != listenFd) {
+        ::close(fd);  // one PC at a time
+        return;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    LinkelChallenge challenge{};
+    if (linkel_.challenge) {
+        challenge = *linkel_.challenge;
+    } else {
+        for (std::uint8_t& byte : challenge) {
+            byte = static_cast<std::uint8_t>(QRandomGenerator::global()->bounded(256));
+        }
+    }
+    // Six bytes into a fresh connection always fit.
+    if (!sendBlock(fd, QByteArray(reinterpret_cast<const char*>(challenge.data()),
+                                  static_cast<qsizetype>(challenge.size())))) {
+        ::close(fd);
+        return;
+    }
+    linkel_.clientFd = fd;
+    linkel_.session.emplace(challenge, linkel_.key);
+    linkel_.loginDeadlineUs = monotonicUs() + linkel_.loginTimeoutMs * 1000LL;
+}
+
+void Simulator::readLinkelClient(int clientFd, std::vector<FrameCutter::Cut>& cuts) {
+    QByteArray received;
+    bool closed = false;
+    char buffer[kReadChunk];
+    for (;;) {
+        const ssize_t n = ::recv(clientFd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            received.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        break;
+    }
+    const std::int64_t now = monotonicUs();
+    std::lock_guard lock(mutex_);
+    if (linkel_.clientFd != clientFd || !linkel_.session) {
+        return;
+    }
+    const auto before = linkel_.session->state();
+    const LinkelSession::Step step = linkel_.session->feed(received, linkel_.acceptLogin);
+    if (!step.reply.isEmpty() && !sendBlock(clientFd, step.reply)) {
+        closed = true;
+    }
+    if (!step.busBytes.isEmpty()) {
+        auto more = cutter_.feed(step.busBytes, now);
+        std::move(more.begin(), more.end(), std::back_inserter(cuts));
+    }
+    if (step.close || closed) {
+        closeLinkelClientLocked();
+        return;
+    }
+    const auto after = linkel_.session->state();
+    if (before == LinkelSession::State::Login && after == LinkelSession::State::AwaitMode) {
+        // The mode byte gets a time-out of its own.
+        linkel_.loginDeadlineUs = now + linkel_.loginTimeoutMs * 1000LL;
+    }
+    if (before != LinkelSession::State::Query && after == LinkelSession::State::Query) {
+        linkel_.nextRoundUs = now;  // the first round at once
+    }
+}
+
+void Simulator::linkelTickLocked(std::int64_t nowUs) {
+    if (!linkel_.session) {
+        return;
+    }
+    if (linkel_.session->loggingIn() && nowUs >= linkel_.loginDeadlineUs) {
+        closeLinkelClientLocked();
+        return;
+    }
+    if (linkel_.session->state() != LinkelSession::State::Query || nowUs < linkel_.nextRoundUs) {
+        return;
+    }
+    const std::int64_t intervalUs = linkel_.queryIntervalMs * 1000LL;
+    linkel_.nextRoundUs += intervalUs;
+    if (linkel_.nextRoundUs <= nowUs) {
+        linkel_.nextRoundUs = nowUs + intervalUs;
+    }
+    // A round still on its way (the PC reads slowly) is not joined by the next one.
+    if (std::any_of(queue_.begin(), queue_.end(), [](const Pending& p) { return p.queryRecord; })) {
+        return;
+    }
+    auto push = [&](QByteArray bytes) {
+        queue_.push_back(Pending{nowUs, sequence_++, std::move(bytes), std::nullopt, true});
+    };
+    for (const Controller& c : bus_.controllers()) {
+        if (!c.hasStatus() || c.silent) {
+            continue;
+        }
+        const QByteArray message = c.statusMessage();
+        push(char(static_cast<std::uint8_t>(message.size())) + message);
+    }
+    push(linkel_.record.bytes());
+}
+
+void Simulator::setLinkelChallenge(const std::array<std::uint8_t, 6>& challenge) {
+    std::lock_guard lock(mutex_);
+    linkel_.challenge = challenge;
+}
+
+void Simulator::setLinkelAcceptLogin(bool accept) {
+    std::lock_guard lock(mutex_);
+    linkel_.acceptLogin = accept;
+}
+
+bool Simulator::setLinkelQueryInterval(int ms, QString* error) {
+    if (ms < 1 || ms > kMaxDelayMs) {
+        return failWith(error, QStringLiteral("interval must be 1..%1 ms").arg(kMaxDelayMs));
+    }
+    std::lock_guard lock(mutex_);
+    linkel_.queryIntervalMs = ms;
+    linkel_.nextRoundUs = std::min<std::int64_t>(linkel_.nextRoundUs, monotonicUs() + ms * 1000LL);
+    wakeLocked();
+    return true;
+}
+
+bool Simulator::setLinkelLoginTimeout(int ms, QString* error) {
+    if (ms < 1 || ms > kMaxDelayMs) {
+        return failWith(error, QStringLiteral("time-out must be 1..%1 ms").arg(kMaxDelayMs));
+    }
+    std::lock_guard lock(mutex_);
+    linkel_.loginTimeoutMs = ms;
+    return true;
+}
+
+bool Simulator::linkelClientConnected() const {
+    std::lock_guard lock(mutex_);
+    return linkel_.clientFd >= 0;
+}
+
+int Simulator::linkelMode() const {
+    std::lock_guard lock(mutex_);
+    return linkel_.session ? linkel_.session->mode() : 0;
+}
+
+bool Simulator::setLinkelOutput(int output, bool on, QString* error) {
+    std::lock_guard lock(mutex_);
+    return linkel_.record.setOutput(output, on, error);
+}
+
+bool Simulator::setLinkelAnalog(int channel, int raw, QString* error) {
+    std::lock_guard lock(mutex_);
+    return linkel_.record.setAnalog(channel, raw, error);
+}
+
+bool Simulator::setLinkelStatusByte(int offset, int value, QString* error) {
+    std::lock_guard lock(mutex_);
+    return linkel_.record.setByte(offset, value, error);
+}
+
+QByteArray Simulator::linkelRecord() const {
+    std::lock_guard lock(mutex_);
+    return linkel_.record.bytes();
 }
 
 }  // namespace velmar::sim
