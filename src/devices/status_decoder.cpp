@@ -156,10 +156,10 @@ void StatusDecoder::decodeAt(const QByteArray& block, int start, bool dontCheckB
     try {
         // The Linkel link hands over a whole status record.
         Frame f{block, start, ctx_.TCP_INDEX_INC, kPanelCacheSize};
-        if (ctx_.linkel_companion) {
-            f.F = 0;
+        // The Linkel hands over each record once, after its length byte: it is decoded at that
+        // offset, without the repetition check.
+        if (ctx_.linkel_companion)
             dontCheckBuffer = true;
-        }
         const std::int32_t adrh = f.B(0);
         const std::int32_t adrl = f.B(1);
         const QDateTime now = ctx_.clock.now();
@@ -194,6 +194,9 @@ void StatusDecoder::decodeAt(const QByteArray& block, int start, bool dontCheckB
                             code == 122 ? QStringLiteral("Error writing flag file qrx: ")
                                         : QStringLiteral("Error writing flag file qrex: "));
             }
+        } else if (ctx_.linkel_companion) {
+            // The Linkel's record is the cache as it came.
+            write_status_logs(panelSnapshot());
         }
 
         // A sender without a state record gets the cache and panel record only: it must never
