@@ -29,8 +29,10 @@ struct World {
           link(LinkelLink::Context{rig.log, rig.flags, rig.AutoQuery, timerTcp, tcpqueryen,
                                    [this](const QByteArray& b) { rig.receive.ReadFromEthernet(b); },
                                    [this](const QByteArray& r) {
-                                       status.set_ql_record(r);
-                                       linkelStatus.set_status_linkel(r);
+                                       if (r.size() < LinkelStatus::kRecordSize)
+                                           status.set_ql_record(r);
+                                       else
+                                           linkelStatus.set_status_linkel(r);
                                    }},
                LinkelNetConfig{}) {
         rig.addDevice(55, 1, "Kitchen");
