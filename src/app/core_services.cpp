@@ -61,12 +61,25 @@ CoreServices::CoreServices(Manager& m)
         LinkelLink::Context{m.log(), busFlags_, m.queryTimer, m.Timertcp, m.flags().tcpqueryen,
                             [this](const QByteArray& block) { receive_->ReadFromEthernet(block); },
                             [this, &m](const QByteArray& record) {
+                                // Controllers' records (at most 123 bytes) go to the status
+                                // decoding, the Linkel's own record only to its decoding: a
+                                // controller's record must never clear the Linkel's flags.
                                 m.setTcpIndexInc(1);
-                                status_->set_ql_record(record);
-                                linkelStatus_->set_status_linkel(record);
+                                if (record.size() < LinkelStatus::kRecordSize)
+                                    status_->set_ql_record(record);
+                                else
+                                    linkelStatus_->set_status_linkel(record);
                             }},
         LinkelNetConfig{});
     writer_.setTcpOutput(linkel_.get());
+    // Every accepted status record goes to the panels.
+    status_->onStatus = [this] {
+        if (!panels_)
+            return;
+        const auto cache = status_->panelSnapshot();
+        if (cache[0] > 0)
+            panels_->publish(QByteArray(reinterpret_cast<const char*>(cache.data()), cache[0] + 1));
+    };
     statusHandlers_ =
         std::make_unique<CoreHandlers>(*status_, [this]() -> EventFiles& { return *files_; });
     statusHandlers_->log = &m.log();
@@ -168,6 +181,30 @@ void CoreServices::configWindowInitialWork() {
     manager_.log().admem(QStringLiteral("Connect Via Linkel"));
     linkel_->setConfig(linkelNet_);
     linkel_->sendsoc(f.linkel_companion ? 1 : 3);
+}
+
+void CoreServices::startPanelServer() {
+    Manager& m = manager_;
+    if (panels_ || !m.dataRoot().exists(QStringLiteral("tcp.txt")))
+        return;
+    const PanelServerOptions options = readTcpTxt(m.dataRoot(), m.log());
+    panels_ = std::make_unique<PanelServer>(m.log(), m.clock(), linkelNet_.H);
+    // Submissions arrive from the network thread; the files are written on the main thread.
+    QObject::connect(
+        panels_.get(), &PanelServer::eventsSubmitted, &m,
+        [this](const QList<QByteArray>& records, const QString&) {
+            files_->writeTcpEvents(records);
+        },
+        Qt::QueuedConnection);
+    QString error;
+    if (!panels_->start(options, &error)) {
+        m.log().admem(QLatin1String("Error Initializing server socket: ") + error);
+        panels_.reset();
+    }
+}
+
+QString CoreServices::stopPanelServer() {
+    return panels_ ? panels_->stop() : QString();
 }
 
 bool CoreServices::updateAfterResetTick() {

@@ -17,6 +17,7 @@
 #include "events/event_names.h"
 #include "events/query_cycle.h"
 #include "events/update_sequence.h"
+#include "panels/panel_server.h"
 
 namespace velmar {
 
@@ -38,6 +39,8 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     void loadCommandAliases() override;
     void createConfigurationWindow() override;
     void configWindowInitialWork() override;
+    void startPanelServer() override;
+    QString stopPanelServer() override;
     bool updateAfterResetTick() override;
     bool queryCycleTick() override;
     void minuteClock() override;
@@ -61,6 +64,7 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     StatusDecoder& statusDecoder() { return *status_; }
     EventFiles& eventFiles() { return *files_; }
     LinkelLink& linkel() { return *linkel_; }
+    PanelServer* panelServer() { return panels_.get(); }
     QueryCycle& queryCycle() { return *queryCycle_; }
     // Replaces the handlers of decoded messages (status frames, IR codes, ...).
     void setHandlers(ReceivedMessageHandlers* handlers);
@@ -90,6 +94,7 @@ class CoreServices : public Subsystems, public ProgrammingEvents {
     std::unique_ptr<EventActions> actions_;
     std::unique_ptr<EventFiles> files_;
     std::unique_ptr<QueryCycle> queryCycle_;
+    std::unique_ptr<PanelServer> panels_;
     std::unique_ptr<UpdateSequence> update_;
     std::unique_ptr<AfterRestart> afterRestart_;
 };
