@@ -5,7 +5,9 @@
 // that panel + 1 s); the latency is from that moment to its arrival, and a record's figure is
 // the one of the last panel it reached. Records replaced by a newer one of the same device
 // before they were due are counted apart. Also reported: the CPU time of the server's network
-// thread per second of run. Usage: panel_fanout_bench [seconds]
+// thread per second of run. With "flood", 1,000 more connections are opened as fast as the
+// machine allows while the panels stream, half of them sending garbage and half nothing; the
+// process's memory is reported before and after. Usage: panel_fanout_bench [seconds] [flood]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,6 +39,17 @@ namespace {
 constexpr int kPanels = 40;
 constexpr int kDevices = 20;
 constexpr int kFrameUs = 9900;
+
+long rssKb() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
 
 std::int64_t nowUs() {
     timespec ts{};
@@ -90,6 +103,7 @@ int connectPanel(std::uint16_t port, const velmar::LoginKey& key) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const bool flood = argc > 2 && std::strcmp(argv[2], "flood") == 0;
     QTemporaryDir dir;
     QDir().mkpath(dir.path() + "/logs");
     velmar::DataRoot root(dir.path() + "/");
@@ -166,6 +180,36 @@ int main(int argc, char** argv) {
         readersCpu = cpuSeconds(RUSAGE_THREAD);
     });
 
+    const long rssBefore = rssKb();
+    std::thread flooder([&] {
+        if (!flood)
+            return;
+        usleep(2000000);
+        std::vector<int> opened;
+        for (int i = 0; i < 1000; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(server.port());
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                close(fd);
+                continue;
+            }
+            if (i % 2) {
+                char junk[64];
+                for (char& c : junk)
+                    c = static_cast<char>(std::rand());
+                if (write(fd, junk, sizeof junk) < 0) {
+                }
+            }
+            opened.push_back(fd);
+        }
+        usleep(3000000);
+        for (int fd : opened)
+            close(fd);
+        std::printf("flood: %zu of 1000 connections opened\n", opened.size());
+    });
     const double cpu0 = cpuSeconds();
     const double main0 = cpuSeconds(RUSAGE_THREAD);
     const std::int64_t start = nowUs();
@@ -194,6 +238,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     stop = true;
     readers.join();
+    flooder.join();
     const double serverCpu = cpuSeconds() - cpu0 - mainCpu - readersCpu;
     server.stop();
 
@@ -221,6 +266,7 @@ int main(int argc, char** argv) {
                 pct(0.5), pct(0.99), ms.back());
     std::printf("CPU of the server's network thread: %.2f %% of one core\n",
                 100.0 * serverCpu / wall);
+    std::printf("memory: %ld kB before, %ld kB after the run\n", rssBefore, rssKb());
     for (int fd : fds)
         close(fd);
     return 0;
