@@ -4,14 +4,9 @@
 
 namespace velmar::sim {
 
-QString Address::toString() const {
-    return QStringLiteral("%1-%2").arg(high).arg(low);
-}
-
-namespace {
-
-std::optional<int> parseByteValue(QByteArrayView text) {
-    if (text.isEmpty() || text.size() > 3) {
+std::optional<int> parseDecimal(QByteArrayView text, int maximum) {
+    text = text.trimmed();
+    if (text.isEmpty() || text.size() > 5) {
         return std::nullopt;
     }
     int value = 0;
@@ -21,11 +16,17 @@ std::optional<int> parseByteValue(QByteArrayView text) {
         }
         value = value * 10 + (c - '0');
     }
-    if (value > 255) {
+    if (value > maximum) {
         return std::nullopt;
     }
     return value;
 }
+
+QString Address::toString() const {
+    return QStringLiteral("%1-%2").arg(high).arg(low);
+}
+
+namespace {
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -47,8 +48,8 @@ std::optional<Address> parseAddress(QByteArrayView text) {
     if (dash < 0) {
         return std::nullopt;
     }
-    const auto high = parseByteValue(text.first(dash));
-    const auto low = parseByteValue(text.sliced(dash + 1));
+    const auto high = parseDecimal(text.first(dash), 255);
+    const auto low = parseDecimal(text.sliced(dash + 1), 255);
     if (!high || !low) {
         return std::nullopt;
     }

@@ -20,6 +20,8 @@ struct Address {
 
 // "55-1": two decimal numbers 0..255 joined by "-", nothing else.
 std::optional<Address> parseAddress(QByteArrayView text);
+// A decimal number 0..maximum (surrounding blanks allowed), or nothing.
+std::optional<int> parseDecimal(QByteArrayView text, int maximum);
 
 // Address 0-0 reaches every controller; 254-254 is the PC.
 inline constexpr Address kBroadcast{0, 0};

@@ -1,5 +1,7 @@
 #include "sim/linkel.h"
 
+#include "sim/bus_frames.h"
+
 #include <QFile>
 #include <QList>
 #include <algorithm>
@@ -22,24 +24,6 @@ bool failWith(QString* error, const QString& why) {
         *error = why;
     }
     return false;
-}
-
-std::optional<int> parseDecimal(QByteArray text, int maximum) {
-    text = text.trimmed();
-    if (text.isEmpty() || text.size() > 5) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value > maximum) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 }  // namespace
