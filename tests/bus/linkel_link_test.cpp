@@ -1,7 +1,11 @@
 #include "bus/linkel_link.h"
 
 #include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include "base/data_root.h"
 #include "log/event_log.h"
@@ -126,6 +130,30 @@ TEST_F(LinkelLinkTest, QueryRecordsAreCutByTheirLengthByte) {
     EXPECT_EQ(records[1], b);
     EXPECT_EQ(records[2], a);
     EXPECT_EQ(records[3], b);
+}
+
+TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionEndsTheGateway) {
+    QTcpServer linkel;
+    ASSERT_TRUE(linkel.listen(QHostAddress::LocalHost));
+    LinkelLink real{LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen,
+                                        [](const QByteArray&) {}, [](const QByteArray&) {}},
+                    LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
+    real.sendsoc(3);
+    auto until = [](const std::function<bool()>& done) {
+        QDeadlineTimer deadline(5000);
+        while (!done() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    };
+    ASSERT_TRUE(until([&] { return linkel.hasPendingConnections(); }));
+    QTcpSocket* pc = linkel.nextPendingConnection();
+    pc->write(QByteArray(6, '\0'));
+    ASSERT_TRUE(until([&] { return pc->bytesAvailable() >= 13; }));
+    pc->write(">");
+    ASSERT_TRUE(until([&] { return flags.tcpgatewayenabled; }));
+    pc->close();
+    EXPECT_TRUE(until([&] { return !flags.tcpgatewayenabled; }));
+    EXPECT_TRUE(loggedLine("Disconnect from Linkel"));
 }
 
 TEST_F(LinkelLinkTest, NetConfigIsCreatedPrivateAndReadBack) {
