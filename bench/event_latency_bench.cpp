@@ -83,7 +83,11 @@ int main(int argc, char** argv) {
     for (int r = 0; r < requests; ++r) {
         pump(static_cast<int>(QRandomGenerator::global()->bounded(1500)));
         const bool on = r % 2 == 0;
-        const QByteArray frame = QByteArray("\x08\x37\x01" "eEV" "\x01\x01", 8) +
+        const QByteArray frame = QByteArray(
+                                     "\x08\x37\x01"
+                                     "eEV"
+                                     "\x01\x01",
+                                     8) +
                                  QByteArray(1, on ? '\x01' : '\x00') + QByteArray(2, '\0');
         sim.clearFrames();
         const QString tmp = root + "emails/.request";

@@ -137,7 +137,7 @@ TEST_F(RegistryTest, ExternalControllerIsPolledAt21) {
         QString type;
         int adrl, pollIndex, alarmIndex, externIndex;
     } cases[] = {
-        {"Outrel", 1, 2, -1, 2}, {"Quartel", 1, 2, -1, 2}, {"Outrel", 5, 2, -1, -1},
+        {"Outrel", 1, 2, -1, 2}, {"Quartel", 1, 2, -1, 2},  {"Outrel", 5, 2, -1, -1},
         {"Alarm", 1, -1, 0, -1}, {"Thermo", 1, -1, -1, -1},
     };
     for (const auto& c : cases) {
