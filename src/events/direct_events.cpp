@@ -4,15 +4,22 @@
 
 namespace velmar {
 
-QStringList directEventLines(const DirectEvent& e, bool batch) {
-    QStringList lines{e.title};
+QStringList directEventLines(const QString& title, QByteArrayView numbers, bool batch) {
+    QStringList lines{title};
     for (int i = 0; i < (batch ? 9 : 8); ++i)
         lines << QString();
-    lines << QLatin1String(kDirectEventHeader) << QString::number(e.adrh)
-          << QString::number(e.adrl);
-    for (std::uint8_t b : e.event)
-        lines << QString::number(b);
+    lines << QLatin1String(kDirectEventHeader);
+    for (char b : numbers)
+        lines << QString::number(static_cast<std::uint8_t>(b));
     return lines;
+}
+
+QStringList directEventLines(const DirectEvent& e, bool batch) {
+    const char numbers[7] = {static_cast<char>(e.adrh),     static_cast<char>(e.adrl),
+                             static_cast<char>(e.event[0]), static_cast<char>(e.event[1]),
+                             static_cast<char>(e.event[2]), static_cast<char>(e.event[3]),
+                             static_cast<char>(e.event[4])};
+    return directEventLines(e.title, QByteArrayView(numbers, 7), batch);
 }
 
 bool hasDirectEventHeader(const QStringList& lines) {

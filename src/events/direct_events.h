@@ -25,6 +25,8 @@ struct DirectEvent {
 // The lines of a direct event file (each written with CR LF): the title, eight empty lines
 // (nine for batch runs), the header, the address high and low and the five bytes in decimal.
 QStringList directEventLines(const DirectEvent& e, bool batch = false);
+// The same for any numbers after the header (a TCP event carries ten).
+QStringList directEventLines(const QString& title, QByteArrayView numbers, bool batch = false);
 
 // Reads a direct event file: line 1 is the title, the first line that begins with the header
 // is followed by seven numbers. Only a complete file is accepted: the header and seven decimal

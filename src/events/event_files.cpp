@@ -77,7 +77,8 @@ QString fileStem(const QString& text) {
 
 }  // namespace
 
-EventFiles::EventFiles(Context ctx, EventActions& actions) : ctx_(ctx), actions_(actions) {}
+EventFiles::EventFiles(Context ctx, EventActions& actions)
+    : ctx_(ctx), actions_(actions), flags_(ctx.root, ctx.log, ctx.clock) {}
 
 bool EventFiles::execevent(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
     const QByteArray image = eventFrameImage(adrh, adrl, event, ctx_.flags.linkel_addressing);
@@ -228,7 +229,7 @@ EventFiles::Look EventFiles::look(const QString& name) {
             return Look::NotComplete;
         }
         reported_.erase(path + QLatin1Char(' ') + QString::number(bytes->size()));
-        executeDirect(path, *e);
+        execute(path, *e, displayName(e->title));
         return Look::Taken;
     }
     // A request is one line. More lines without the header may be a direct event file that
@@ -239,10 +240,29 @@ EventFiles::Look EventFiles::look(const QString& name) {
     return Look::Taken;
 }
 
-void EventFiles::executeDirect(const QString& path, const DirectEvent& e) {
+void EventFiles::execute(const QString& path, const DirectEvent& e, const QString& name) {
     execevent(e.adrh, e.adrl, e.event);
-    ctx_.cycle.sent(path, e.adrh, e.adrl, displayName(e.title), ctx_.clock.monotonicMs());
+    ctx_.cycle.sent(path, e.adrh, e.adrl, name, ctx_.clock.monotonicMs());
     countExecution();
+}
+
+std::optional<DirectEvent> EventFiles::resolveEvent(int k, const QString& event,
+                                                    const QString& title, QString* error) const {
+    const EventNameEntry* entry = ctx_.names.entry(k);
+    const qsizetype j = entry ? entry->eventnamelist.indexOf(event) : -1;
+    if (j < 0)
+        return std::nullopt;  // an unknown event: no error text
+    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
+    if (!code.ok()) {
+        *error = code.error;
+        return std::nullopt;
+    }
+    DirectEvent e;
+    e.title = title;
+    e.adrh = static_cast<std::uint8_t>(chkint(entry->adrh, 0, 255, 0));
+    e.adrl = static_cast<std::uint8_t>(chkint(entry->adrl, 0, 255, 0));
+    std::copy_n(code.value->begin(), 5, e.event.begin());
+    return e;
 }
 
 void EventFiles::resolveRequest(const QString& path, const QString& fileName,
@@ -287,23 +307,16 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
         }
         return drop(QStringLiteral("Unknown device in event request"));
     }
-    const EventNameEntry& entry = *ctx_.names.entry(k);
-    const qsizetype j = entry.eventnamelist.indexOf(event);
-    if (j < 0)
-        return drop(QStringLiteral("Unknown event in event request"));
-    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
-    if (!code.ok())
-        return drop(QStringLiteral("Error in event definition (") + code.error + QLatin1Char(')'));
-    DirectEvent e;
-    e.title = firstLine;
-    e.adrh = static_cast<std::uint8_t>(chkint(entry.adrh, 0, 255, 0));
-    e.adrl = static_cast<std::uint8_t>(chkint(entry.adrl, 0, 255, 0));
-    std::copy_n(code.value->begin(), 5, e.event.begin());
+    QString error;
+    const auto e = resolveEvent(k, event, firstLine, &error);
+    if (!e)
+        return drop(error.isEmpty()
+                        ? QStringLiteral("Unknown event in event request")
+                        : QStringLiteral("Error in event definition (") + error + QLatin1Char(')'));
 
     // The request becomes the direct event file in place, then moves to its name: at no
     // moment is the event in no file or in two, so a crash neither loses nor repeats it.
-    QString error;
-    if (!writeLinesAtomic(path, directEventLines(e), &error)) {
+    if (!writeLinesAtomic(path, directEventLines(*e), &error)) {
         log.admem(QLatin1String("Error writing direct event: ") + error);
         return;  // the request stays and is tried again
     }
@@ -314,10 +327,7 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
         target = *moved;
     else
         log.admem(QLatin1String("Error naming direct event: ") + error);
-    execevent(e.adrh, e.adrl, e.event);
-    ctx_.cycle.sent(target, e.adrh, e.adrl, device + QLatin1String(" - ") + event,
-                    ctx_.clock.monotonicMs());
-    countExecution();
+    execute(target, *e, device + QLatin1String(" - ") + event);
 }
 
 QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const QString& suffix,
@@ -335,50 +345,35 @@ QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, con
 
 QString EventFiles::createDirectEvent(int k, const QString& device, const QString& event,
                                       const QString& title, const QString& schedule) {
-    const EventNameEntry* entry = ctx_.names.entry(k);
-    if (!entry)
+    if (!ctx_.names.entry(k))
         return {};
-    const qsizetype j = entry->eventnamelist.indexOf(event);
-    if (j < 0) {
-        ctx_.log.admem(QLatin1String("Unknown event: ") + device + QLatin1String("; ") + event);
-        return {};
-    }
-    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
-    if (!code.ok()) {
-        ctx_.log.admem(QLatin1String("Error in event definition (") + code.error +
-                       QLatin1String("): ") + device + QLatin1String("; ") + event);
+    QString error;
+    const auto e = resolveEvent(k, event, title, &error);
+    if (!e) {
+        ctx_.log.admem((error.isEmpty() ? QStringLiteral("Unknown event")
+                                        : QStringLiteral("Error in event definition (") + error +
+                                              QLatin1Char(')')) +
+                       QLatin1String(": ") + device + QLatin1String("; ") + event);
         return {};
     }
-    DirectEvent e;
-    e.title = title;
-    e.adrh = static_cast<std::uint8_t>(chkint(entry->adrh, 0, 255, 0));
-    e.adrl = static_cast<std::uint8_t>(chkint(entry->adrl, 0, 255, 0));
-    std::copy_n(code.value->begin(), 5, e.event.begin());
     // A scheduled file is named by its event and its schedule, "_" between them while the
     // name is taken: "Kitchen, Lights On" + "_" + "12, 00.run".
     const QString stem = fileStem(device + QLatin1String(", ") + event);
     const QString path = schedule.isEmpty()
-                             ? writeDirectFile(kEmails, stem, QStringLiteral(".run"), e)
+                             ? writeDirectFile(kEmails, stem, QStringLiteral(".run"), *e)
                              : writeDirectFile(QStringLiteral("emails\\schedule"), stem,
-                                               fileStem(schedule) + QLatin1String(".run"), e);
-    if (path.isEmpty() || !schedule.isEmpty())
-        return path;
-    execevent(e.adrh, e.adrl, e.event);
-    ctx_.cycle.sent(path, e.adrh, e.adrl, device + QLatin1String(" - ") + event,
-                    ctx_.clock.monotonicMs());
-    countExecution();
+                                               fileStem(schedule) + QLatin1String(".run"), *e);
+    if (!path.isEmpty() && schedule.isEmpty())
+        execute(path, *e, device + QLatin1String(" - ") + event);
     return path;
 }
 
 void EventFiles::writeTcpEvents(const QList<QByteArray>& records) {
     ctx_.root.makeDir(kEmails);
     for (const QByteArray& record : records) {
-        QStringList lines{QStringLiteral("TCP Event; Direct Event")};
-        for (int i = 0; i < 8; ++i)
-            lines << QString();
-        lines << QLatin1String(kDirectEventHeader);
-        for (int i = 0; i < 10; ++i)
-            lines << QString::number(i < record.size() ? static_cast<std::uint8_t>(record[i]) : 0);
+        // The address, the five event bytes and the three more bytes of the record.
+        const QStringList lines = directEventLines(QStringLiteral("TCP Event; Direct Event"),
+                                                   record.leftJustified(10, '\0', true));
         QString stem = dateTimeText(ctx_.clock.now());
         stem.replace(QLatin1Char(':'), QLatin1Char('_'));
         QString error;
@@ -403,16 +398,10 @@ void EventFiles::execeventextern(std::uint8_t adrh, std::uint8_t adrl, const Eve
 }
 
 void EventFiles::flagFile(const QString& name, bool create) {
-    if (!create) {
+    if (create)
+        flags_.flag(name, QLatin1String("Error creating flag file: ") + name + QLatin1Char(' '));
+    else
         QFile::remove(ctx_.root.path(name));
-        return;
-    }
-    if (name.contains(QLatin1Char('@')) || ctx_.root.exists(name))
-        return;
-    QString error;
-    if (!writeLinesAtomic(ctx_.root.path(name), {QStringLiteral("1")}, &error))
-        ctx_.log.admem(QLatin1String("Error creating flag file: ") + name + QLatin1Char(' ') +
-                       error);
 }
 
 void EventFiles::support(const QString& device, const QString& command) {

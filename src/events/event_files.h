@@ -13,6 +13,7 @@
 #include "base/clock.h"
 #include "base/data_root.h"
 #include "bus/frame_writer.h"
+#include "devices/status_publisher.h"
 #include "events/cycle_state.h"
 #include "events/direct_events.h"
 #include "events/event_names.h"
@@ -115,7 +116,12 @@ class EventFiles {
     Look look(const QString& name);
     bool limiterAllows();
     void countExecution();
-    void executeDirect(const QString& path, const DirectEvent& e);
+    // Sends the direct event of the file `path` and records it as in flight under `name`.
+    void execute(const QString& path, const DirectEvent& e, const QString& name);
+    // Event `event` of registry entry k as a direct event titled `title`; nothing for an
+    // unknown event, or for one whose definition does not compile (then `error` says why).
+    std::optional<DirectEvent> resolveEvent(int k, const QString& event, const QString& title,
+                                            QString* error) const;
     void resolveRequest(const QString& path, const QString& fileName, const QString& firstLine);
     // Writes a new direct event file under the first free name stem + "_"... + suffix; returns
     // its path, empty on failure (logged).
@@ -125,6 +131,7 @@ class EventFiles {
 
     Context ctx_;
     EventActions& actions_;
+    StatusFiles flags_;  // the watchdog flag files
     std::optional<timespec> dirStamp() const;
     bool dirChanged() const;
     void relist(bool midRound);
