@@ -26,14 +26,11 @@ struct World {
                                       rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
                                       rig.wasalarm, rig.alarmextender, nullptr}),
           linkelStatus(rig.root, rig.log, clock, rig.registry),
-          link(LinkelLink::Context{rig.log, rig.flags, rig.AutoQuery, timerTcp, tcpqueryen,
-                                   [this](const QByteArray& b) { rig.receive.ReadFromEthernet(b); },
-                                   [this](const QByteArray& r) {
-                                       if (r.size() < LinkelStatus::kRecordSize)
-                                           status.set_ql_record(r);
-                                       else
-                                           linkelStatus.set_status_linkel(r);
-                                   }},
+          link(LinkelLink::Context{
+                   rig.log, rig.flags, rig.AutoQuery, timerTcp, tcpqueryen,
+                   [this](const QByteArray& b) { rig.receive.ReadFromEthernet(b); },
+                   [this](const QByteArray& r) { status.set_ql_record(r); },
+                   [this](const QByteArray& r) { linkelStatus.set_status_linkel(r); }},
                LinkelNetConfig{}) {
         rig.addDevice(55, 1, "Kitchen");
         // The Linkel itself (0-254), so that its own status record is decoded.

@@ -58,18 +58,14 @@ CoreServices::CoreServices(Manager& m)
     linkelStatus_ = std::make_unique<LinkelStatus>(m.dataRoot(), m.log(), m.clock(), registry_);
     // The Linkel's address and key come from "linkelnet.cfg" when the program is started.
     linkel_ = std::make_unique<LinkelLink>(
-        LinkelLink::Context{m.log(), busFlags_, m.queryTimer, m.Timertcp, m.flags().tcpqueryen,
-                            [this](const QByteArray& block) { receive_->ReadFromEthernet(block); },
-                            [this, &m](const QByteArray& record) {
-                                // Controllers' records (at most 123 bytes) go to the status
-                                // decoding, the Linkel's own record only to its decoding: a
-                                // controller's record must never clear the Linkel's flags.
-                                m.setTcpIndexInc(1);
-                                if (record.size() < LinkelStatus::kRecordSize)
-                                    status_->set_ql_record(record);
-                                else
-                                    linkelStatus_->set_status_linkel(record);
-                            }},
+        LinkelLink::Context{
+            m.log(), busFlags_, m.queryTimer, m.Timertcp, m.flags().tcpqueryen,
+            [this](const QByteArray& block) { receive_->ReadFromEthernet(block); },
+            [this, &m](const QByteArray& record) {
+                m.setTcpIndexInc(1);
+                status_->set_ql_record(record);
+            },
+            [this](const QByteArray& record) { linkelStatus_->set_status_linkel(record); }},
         LinkelNetConfig{});
     writer_.setTcpOutput(linkel_.get());
     // Every accepted status record goes to the panels.

@@ -9,6 +9,9 @@ namespace velmar {
 class DataRoot;
 class EventLog;
 
+// The Linkel's own status record; the records of the controllers it polls are shorter.
+inline constexpr int kLinkelRecordSize = 175;
+
 // The login key `HashTable`: H[1]..H[8] are bytes; H[0] is not used. The Linkel, the panels and
 // the PC share it.
 using LoginKey = std::array<std::uint8_t, 9>;

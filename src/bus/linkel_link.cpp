@@ -8,8 +8,6 @@ namespace velmar {
 
 namespace {
 
-// Query-mode records are at most 299 bytes.
-constexpr int kMaxRecord = 299;
 // An incomplete query record is given up after this many quiet link ticks.
 constexpr int kQueryStaleTicks = 20;
 // Quiet link ticks after which transparent-mode bytes are handed over as one block.
@@ -185,8 +183,10 @@ void LinkelLink::queryBytes(const QByteArray& bytes) {
             return;
         const QByteArray record = queryBuf_.left(length + 1);
         queryBuf_.remove(0, length + 1);
-        if (record.size() <= kMaxRecord)
-            ctx_.queryRecord(record);
+        if (record.size() >= kLinkelRecordSize)
+            ctx_.linkelRecord(record);
+        else
+            ctx_.statusRecord(record);
     }
 }
 

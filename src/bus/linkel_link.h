@@ -29,8 +29,11 @@ class LinkelLink : public QObject, public TcpOutput {
         const bool& tcpqueryen;
         // Transparent mode: a block of bytes from the bus (after four quiet link ticks).
         std::function<void(const QByteArray&)> ReadFromEthernet;
-        // Query mode: one status record (byte 0 its length, then the record).
-        std::function<void(const QByteArray&)> queryRecord;
+        // Query mode, byte 0 of a record being its length: a controller's status record, and
+        // the Linkel's own record. A controller's record never goes to the Linkel's decoding,
+        // where it would clear the Linkel's flags.
+        std::function<void(const QByteArray&)> statusRecord;
+        std::function<void(const QByteArray&)> linkelRecord;
     };
 
     enum Status {

@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "base/data_root.h"
+#include "bus/linkel_config.h"
 #include "devices/status_publisher.h"
 
 namespace velmar {
@@ -22,7 +23,7 @@ class LinkelStatus {
     // ignored, as is any record while no Linkel is registered. Never throws.
     void set_status_linkel(const QByteArray& record);
 
-    static constexpr int kRecordSize = 175;
+    static constexpr int kRecordSize = kLinkelRecordSize;
 
   private:
     // Flag files of one element: created when on (never overwritten), deleted when off. Names

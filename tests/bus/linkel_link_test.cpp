@@ -56,6 +56,7 @@ class LinkelLinkTest : public ::testing::Test {
     std::vector<QByteArray> blocks, records;
     LinkelLink link{LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen,
                                         [this](const QByteArray& b) { blocks.push_back(b); },
+                                        [this](const QByteArray& r) { records.push_back(r); },
                                         [this](const QByteArray& r) { records.push_back(r); }},
                     LinkelNetConfig{QStringLiteral("127.0.0.1"), 9, kKey}};
 };
@@ -135,9 +136,10 @@ TEST_F(LinkelLinkTest, QueryRecordsAreCutByTheirLengthByte) {
 TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionEndsTheGateway) {
     QTcpServer linkel;
     ASSERT_TRUE(linkel.listen(QHostAddress::LocalHost));
-    LinkelLink real{LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen,
-                                        [](const QByteArray&) {}, [](const QByteArray&) {}},
-                    LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
+    LinkelLink real{
+        LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen, [](const QByteArray&) {},
+                            [](const QByteArray&) {}, [](const QByteArray&) {}},
+        LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
     real.sendsoc(3);
     auto until = [](const std::function<bool()>& done) {
         QDeadlineTimer deadline(5000);
