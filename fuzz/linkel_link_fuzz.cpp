@@ -11,6 +11,7 @@
 #include "bus/linkel_link.h"
 #include "devices/linkel_status.h"
 #include "devices/status_decoder.h"
+#include "fuzz_support.h"
 #include "support/bus_helpers.h"
 #include "support/receive_rig.h"
 
@@ -45,9 +46,7 @@ struct World {
         rig.tcpIndexInc = 1;
         rig.decoder.disablebluetooth = true;
         link.reply = [](const QByteArray&) {};
-        // The log goes nowhere: a file stands where its folder would be.
-        QFile logs(dir.path() + "/logs");
-        logs.open(QIODevice::WriteOnly);
+        fuzz::silenceLog(dir.path());
     }
     QTemporaryDir dir;
     SystemClock clock;
@@ -64,10 +63,7 @@ struct World {
 };
 
 World& world() {
-    static int argc = 1;
-    static char name[] = "linkel_link_fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    fuzz::application("linkel_link_fuzz");
     static World w;
     return w;
 }
