@@ -20,24 +20,6 @@ class QueryCycleTest : public test::CycleRig {
     }
 };
 
-TEST_F(QueryCycleTest, RotationGivesTheExternalControllerEverySecondTurn) {
-    addDevice(10, 1, "A");
-    addDevice(10, 2, "B");
-    addDevice(2, 1, "Outside", "Outrel");
-    const struct {
-        bool disableExtern;
-        QStringList polls;
-    } cases[] = {
-        {false, {"01 0a 01 71", "01 02 01 71", "01 0a 02 71", "01 02 01 71", "01 0a 01 71"}},
-        {true, {"01 0a 01 71", "01 0a 02 71", "01 02 01 71", "01 0a 01 71"}},
-    };
-    for (const auto& c : cases) {
-        settings.disableExtern = c.disableExtern;
-        scan();
-        EXPECT_EQ(polls(c.polls.size()), c.polls);
-    }
-}
-
 TEST_F(QueryCycleTest, SilentControllerIsResetThenReported) {
     addDevice(10, 2, "B");
     scan();

@@ -133,56 +133,6 @@ class PanelServerTest : public ::testing::Test {
     PanelServer server_{log_, clock_, kKey};
 };
 
-TEST_F(PanelServerTest, BadOrIncompleteLoginsGetNoByte) {
-    start();
-    QElapsedTimer elapsed;
-    elapsed.start();
-    auto wrong = connectClient();
-    auto silent = connectClient();
-    auto partial = connectClient();
-    send(*wrong, answer(kChallenge).left(12) + "\x0e");
-    send(*partial, answer(kChallenge).left(12));
-    EXPECT_EQ(readToEnd(*wrong), QByteArray());
-    EXPECT_LT(elapsed.elapsed(), 1500);  // at once, not at the time-out
-    EXPECT_TRUE(waitUntil([&] { return logged("127.0.0.1 (") == 1 && logged(") Rejected") == 1; }));
-    EXPECT_EQ(readToEnd(*silent, 8000), QByteArray());
-    EXPECT_EQ(readToEnd(*partial, 8000), QByteArray());
-    EXPECT_GE(elapsed.elapsed(), 1900);  // the 2 s login time-out
-    EXPECT_TRUE(waitUntil([&] { return server_.connectionCount() == 0; }));
-}
-
-TEST_F(PanelServerTest, SubmissionWholeOrByteByByte) {
-    const QByteArray a("\x37\x01\x05\x01\x02\x03\x04\x05\x06\x07", 10);
-    const QByteArray b("\x38\x01\x09\x11\x12\x13\x14\x15\x16\x17", 10);
-    start();
-    QList<QList<QByteArray>> received;
-    QObject::connect(&server_, &PanelServer::eventsSubmitted, &server_,
-                     [&](const QList<QByteArray>& records, const QString& peer) {
-                         received << records;
-                         EXPECT_EQ(peer, "127.0.0.1");
-                     });
-    for (const int pauseMs : {-1, 50}) {
-        SCOPED_TRACE(pauseMs);
-        received.clear();
-        auto s = login();
-        send(*s, QByteArray(1, 20));
-        if (pauseMs < 0) {
-            send(*s, a + b);
-        } else {
-            for (char byte : a + b) {
-                send(*s, QByteArray(1, byte));
-                QThread::msleep(static_cast<unsigned long>(pauseMs));
-            }
-        }
-        EXPECT_EQ(readN(*s, 1), "+");
-        send(*s, QByteArray(1, 2));
-        EXPECT_EQ(readToEnd(*s), QByteArray());  // no second "+"
-        ASSERT_TRUE(waitUntil([&] { return received.size() == 1; }));
-        EXPECT_EQ(received[0], (QList<QByteArray>{a, b}));
-    }
-    EXPECT_TRUE(waitUntil([&] { return logged("Events accepted from:127.0.0.1 (") == 2; }));
-}
-
 TEST_F(PanelServerTest, FortyPanelsStreamTheFortyFirstGetsNothing) {
     start();
     std::vector<Socket> panels;

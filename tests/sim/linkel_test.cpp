@@ -1,9 +1,7 @@
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -203,60 +201,6 @@ TEST_F(LinkelTest, Login) {
         }
         ASSERT_TRUE(waitUntil([&] { return !sim_.linkelClientConnected(); }));
     }
-    EXPECT_TRUE(sim_.frames().empty());
-}
-
-TEST_F(LinkelTest, TransparentModeCarriesTheBusUntilThePcLeaves) {
-    auto client = login(3);
-    client->send(hex("01370171"));
-    const QByteArray answer = sim_.statusMessage({55, 1})->repeated(2);
-    EXPECT_EQ(client->read(answer.size()), answer);
-    ASSERT_TRUE(sim_.waitForFrame([](const QByteArray& f) { return f == hex("01370171"); }, 3000));
-    // The echo of a longer frame, and a text message from a controller, reach the PC too.
-    client->send(hex("0837016545560102030405"));
-    EXPECT_EQ(client->read(10), hex("37016545560102030405"));
-    ASSERT_TRUE(sim_.sendText({2, 1}, "lALARM"));
-    EXPECT_EQ(client->read(9), hex("0201") + "lALARM" + '\0');
-
-    // Once the PC has gone, answers go to the pseudo-terminal again.
-    client.reset();
-    ASSERT_TRUE(waitUntil([&] { return !sim_.linkelClientConnected(); }));
-    const int pty = ::open(sim_.ptyPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(pty, 0);
-    termios t{};
-    tcgetattr(pty, &t);
-    cfmakeraw(&t);
-    tcsetattr(pty, TCSANOW, &t);
-    ASSERT_EQ(::write(pty, "\x01\x37\x01\x71", 4), 4);
-    EXPECT_EQ(readFd(pty, answer.size()), answer);
-    ::close(pty);
-}
-
-TEST_F(LinkelTest, QueryModePushesRoundsOfRecords) {
-    ASSERT_TRUE(sim_.setOutput({55, 1}, 3, true));
-    ASSERT_TRUE(sim_.setLinkelOutput(10, true));
-    ASSERT_TRUE(sim_.setLinkelAnalog(2, 1023));
-    ASSERT_TRUE(sim_.setLinkelQueryInterval(50));
-    auto client = login(1);
-    // Bytes from the PC are ignored in the query mode.
-    client->send(hex("01370171"));
-
-    const QByteArray room = char(52) + *sim_.statusMessage({55, 1});
-    const QByteArray external = char(72) + *sim_.statusMessage({2, 1});
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        // Rounds start with the first controller; the Sensel has no status frame.
-        ASSERT_EQ(client->record(), room);
-        EXPECT_EQ(client->record(), external);
-        const QByteArray own = client->record();
-        ASSERT_EQ(own.size(), LinkelStatus::kRecordSize);
-        EXPECT_EQ(own, sim_.linkelRecord());
-        EXPECT_EQ(own.left(2), hex("AEFE"));                   // 174 bytes follow; byte 1 not 0
-        EXPECT_EQ(own.mid(74, 2), hex("03FF"));                // channel 2
-        EXPECT_EQ(static_cast<std::uint8_t>(own[105]), 0x02);  // output 10
-    }
-    // The manager finds the status frame of a record at its start (one byte before the address).
-    EXPECT_EQ(StatusDecoder::findStatusFrame(room, 1), 0);
     EXPECT_TRUE(sim_.frames().empty());
 }
 

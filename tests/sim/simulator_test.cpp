@@ -117,45 +117,6 @@ TEST_F(SimulatorTest, EchoesLinkelFramesWithAddressesExchanged) {
     EXPECT_EQ(pc_->readLike(hex("08FEFE37016C4558454300")), hex("08FEFE37016C4558454300"));
 }
 
-TEST_F(SimulatorTest, QueryGetsTheStatusFrameTwiceInOneBlock) {
-    ASSERT_TRUE(sim_->setAnalog({55, 2}, 3, 614));
-    ASSERT_TRUE(sim_->setOutput({55, 2}, 10, true));
-    ASSERT_TRUE(sim_->setInput({55, 2}, 1, true));
-    ASSERT_TRUE(sim_->setFastInput({55, 2}, 4, true));
-    ASSERT_TRUE(sim_->setProgram({55, 2}, 5));
-    pc_->send(hex("01370271"));
-    const QByteArray block = pc_->read(104);
-    ASSERT_EQ(block.size(), 104);
-    EXPECT_EQ(block.left(52), block.mid(52));
-    EXPECT_EQ(block.left(3), hex("370273"));
-    EXPECT_EQ(block.mid(7, 2), hex("0266"));  // channel 3
-    EXPECT_EQ(block[20], 0x02);               // output 10
-    EXPECT_EQ(block[22], 0x01);               // input 1
-    EXPECT_EQ(block[23], 0x08);               // fast input 4
-    EXPECT_EQ(block[29], 5);                  // program
-    EXPECT_EQ(block, sim_->statusMessage({55, 2})->repeated(2));
-
-    ASSERT_TRUE(sim_->setZone({2, 1}, 3));
-    ASSERT_TRUE(sim_->setSensel({2, 1}, 2, hex("0102030405060708090A0B0C0D0E")));
-    pc_->send(hex("01020171"));
-    const QByteArray external = pc_->read(144);
-    ASSERT_EQ(external.size(), 144);
-    EXPECT_EQ(external.left(72), external.mid(72));
-    EXPECT_EQ(external[28], 3);
-    EXPECT_EQ(external.mid(52, 10), hex("0102030405060708090A"));
-    EXPECT_EQ(external.mid(34, 4), hex("0B0C0D0E"));
-}
-
-TEST_F(SimulatorTest, OkAfterEventEchoBringsExecAsABlockOfItsOwn) {
-    pc_->send(hex("0837016545560102030405"));
-    EXPECT_EQ(pc_->readLike(hex("37016545560102030405")), hex("37016545560102030405"));
-    const std::int64_t okSent = nowMs();
-    pc_->send(hex("0237014F4B"));
-    EXPECT_EQ(pc_->readLike(hex("37016C4558454300")), hex("37016C4558454300"));
-    // The text pause is 50 ms: far more than the 3 ms that separate blocks.
-    EXPECT_GE(nowMs() - okSent, 45);
-}
-
 TEST_F(SimulatorTest, SilentAndNoConfirmControllersStayQuiet) {
     // Answers go out in order, 20 ms apart: had 55-1 answered, its answer would come first.
     ASSERT_TRUE(sim_->setSilent({55, 1}, true));
@@ -236,25 +197,6 @@ TEST_F(SimulatorTest, TextRestartAndRawGoOutAsSeparateBlocks) {
     ASSERT_TRUE(sim_->announceRestart({2, 1}));
     EXPECT_EQ(pc_->readLike(hex("0BFEFE0201") + "lRESTART" + '\0'),
               hex("0BFEFE0201") + "lRESTART" + '\0');
-}
-
-TEST_F(SimulatorTest, StreamPushesStatusUnasked) {
-    ASSERT_TRUE(sim_->setSilent({2, 1}, true));
-    ASSERT_TRUE(sim_->setStreamInterval(30));
-    // Each push is a whole status block of a controller that is not silent; both take turns.
-    const QByteArray room1 = sim_->statusMessage({55, 1})->repeated(2);
-    const QByteArray room2 = sim_->statusMessage({55, 2})->repeated(2);
-    bool seen1 = false;
-    bool seen2 = false;
-    for (int i = 0; i < 6 && !(seen1 && seen2); ++i) {
-        const QByteArray block = pc_->read(104);
-        ASSERT_TRUE(block == room1 || block == room2) << block.toHex().toStdString();
-        (block == room1 ? seen1 : seen2) = true;
-    }
-    EXPECT_TRUE(seen1 && seen2);
-    ASSERT_TRUE(sim_->setStreamInterval(0));
-    QString error;
-    EXPECT_FALSE(sim_->setStreamInterval(-1, &error));
 }
 
 TEST_F(SimulatorTest, ReportsTheLineSettingsThePcChose) {
