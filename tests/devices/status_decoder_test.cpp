@@ -163,13 +163,6 @@ TEST_F(StatusDecoderTest, DoubledFramePublishesCacheTextValuesAndOutputs) {
     EXPECT_FALSE(has("logs/Kitchen/All/Output 3.txt"));
 }
 
-TEST_F(StatusDecoderTest, ThroughTheMessageDecoder) {
-    load();
-    decoder.set_ql(QByteArray());  // nothing to decode
-    receive.processSerialBlock(twice(frame(55, 1, 52, kKitchen)));
-    EXPECT_EQ(file("logs/status/55-1.stat").left(3), bytes({52, 55, 1}));
-}
-
 TEST_F(StatusDecoderTest, FramesThatDoNotRepeatAreDropped) {
     load();
     auto other = kKitchen;

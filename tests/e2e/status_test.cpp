@@ -75,23 +75,6 @@ TEST_F(StatusE2e, RoomControllerFramePublishesCacheTextValuesAndOutputs) {
     EXPECT_EQ(stopVelmar(), 0);
 }
 
-TEST_F(StatusE2e, RoomTemperatureIsForwardedToTheHeatingController) {
-    ASSERT_TRUE(sim.addController({55, 1}, ControllerType::Quartel));
-    ASSERT_TRUE(sim.addController({1, 1}, ControllerType::Thermel));
-    addDevice(55, 1, "Kitchen");
-    addDevice(1, 1, "Heating");  // an unregistered sender's frames are not decoded
-    tmp.write("temperatures.cfg", "55,1,2;\r\n");
-    startVelmar({"/cancel"});
-    ASSERT_TRUE(sim.setAnalog({55, 1}, 2, 0x266));
-    sendStatus({55, 1});
-    ASSERT_TRUE(waitForFile("logs/status/55-1.stat"));
-    sendStatus({1, 1});
-    EXPECT_TRUE(
-        waitForFrame(bytes({0x0D, 0x01, 0x01, 0x54, 0x02, 0x66, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})))
-        << output().toStdString();
-    EXPECT_EQ(stopVelmar(), 0);
-}
-
 TEST_F(StatusE2e, ExpanderWarningAndAlarm) {
     ASSERT_TRUE(sim.addController({2, 1}, ControllerType::Outrel));
     addDevice(2, 1, "Outside", "Quartel", true);
