@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace velmar::fuzz {
 
@@ -13,11 +15,24 @@ inline void application(const char* name) {
     static QCoreApplication app(argc, argv);
 }
 
-// The log goes nowhere: a file stands where the data root's "logs" folder would be, so every
-// line fails fast instead of filling the disk.
-inline void silenceLog(const QString& root) {
-    QFile logs(root + "/logs");
-    logs.open(QIODevice::WriteOnly);
+// A fresh data root for one input, on tmpfs when the machine has one: each input starts from
+// the same files, so that a crash reproduces from its input alone, and what the code under
+// test writes (logs, status files, requests) is written for real.
+inline QString tempBase() {
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    if (shm.isDir() && shm.isWritable())
+        return shm.absoluteFilePath();
+    return QDir::tempPath();
 }
+
+class TempRoot {
+  public:
+    TempRoot() : dir_(tempBase() + QStringLiteral("/velmar-fuzz-XXXXXX")) {}
+    QString root() const { return dir_.path() + QLatin1Char('/'); }
+    bool valid() const { return dir_.isValid(); }
+
+  private:
+    QTemporaryDir dir_;
+};
 
 }  // namespace velmar::fuzz

@@ -2,26 +2,39 @@
 // the receive side, or query-mode records handed to the status decoding and to the Linkel's
 // own status record. The input is cut into reads of random sizes with link timer ticks between
 // them. Nothing may crash, hang or read past a record; the sanitizers watch.
-#include <QCoreApplication>
+//
+// The link never connects: its login starts without a socket and the bytes are fed to it as
+// the socket would, so nothing leaves the machine. Every input gets a fresh data root, a fake
+// clock and new state, so that a crash reproduces from the input alone.
 #include <QDir>
-#include <QTemporaryDir>
+#include <QFile>
+#include <QTimer>
 #include <cstdint>
+#include <memory>
 
-#include "base/clock.h"
 #include "bus/linkel_link.h"
 #include "devices/linkel_status.h"
 #include "devices/status_decoder.h"
 #include "fuzz_support.h"
 #include "support/bus_helpers.h"
+#include "support/fake_clock.h"
 #include "support/receive_rig.h"
 
 namespace {
 
 using namespace velmar;
 
+// A Linkel on loopback, should anything ever try to connect.
+LinkelNetConfig loopbackLinkel() {
+    LinkelNetConfig c;
+    c.address = QStringLiteral("127.0.0.1");
+    c.port = 9;
+    return c;
+}
+
 struct World {
     World()
-        : rig(dir.path() + "/", clock, serial, handlers, programming),
+        : rig(tmp.root(), clock, serial, handlers, programming),
           status(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
                                       rig.writer, rig.AutoQuery, rig.timing, rig.settings,
                                       rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
@@ -32,13 +45,13 @@ struct World {
                    [this](const QByteArray& b) { rig.receive.ReadFromEthernet(b); },
                    [this](const QByteArray& r) { status.set_ql_record(r); },
                    [this](const QByteArray& r) { linkelStatus.set_status_linkel(r); }},
-               LinkelNetConfig{}) {
+               loopbackLinkel()) {
         rig.addDevice(55, 1, "Kitchen");
         // The Linkel itself (0-254), so that its own status record is decoded.
-        QDir().mkpath(dir.path() + "/devs");
-        QFile linkel(dir.path() + "/devs/linkel.cfg");
-        linkel.open(QIODevice::WriteOnly);
-        linkel.write("000254\r\nLinkel\r\n");
+        QDir().mkpath(tmp.root() + "devs");
+        QFile linkel(tmp.root() + "devs/linkel.cfg");
+        if (linkel.open(QIODevice::WriteOnly))
+            linkel.write("000254\r\nLinkel\r\n");
         linkel.close();
         rig.registry.scanDevices();
         rig.registry.loadnames_ql();
@@ -46,10 +59,9 @@ struct World {
         rig.tcpIndexInc = 1;
         rig.decoder.disablebluetooth = true;
         link.reply = [](const QByteArray&) {};
-        fuzz::silenceLog(dir.path());
     }
-    QTemporaryDir dir;
-    SystemClock clock;
+    fuzz::TempRoot tmp;
+    test::FakeClock clock;
     test::NullSerial serial;
     ReceivedMessageHandlers handlers;
     ProgrammingEvents programming;
@@ -62,20 +74,16 @@ struct World {
     LinkelLink link;
 };
 
-World& world() {
-    fuzz::application("linkel_link_fuzz");
-    static World w;
-    return w;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    World& w = world();
     if (size < 1)
         return 0;
+    fuzz::application("linkel_link_fuzz");
+    auto world = std::make_unique<World>();
+    World& w = *world;
     // The first byte picks the mode; the link is logged in before the rest arrives.
-    w.link.sendsoc(data[0] & 1 ? 1 : 3);
+    w.link.beginLogin(data[0] & 1 ? 1 : 3);
     w.link.received(QByteArray(6, '\0'));
     w.link.received(">");
     // Then reads: a size byte (0..63 bytes follow) and a tick byte (0..15 link ticks after).
@@ -86,8 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += 2;
         w.link.received(QByteArray(reinterpret_cast<const char*>(data + at), static_cast<int>(n)));
         at += n;
-        for (int i = 0; i < ticks; ++i)
+        for (int i = 0; i < ticks; ++i) {
+            w.clock.advanceMs(5);
             w.link.TimertcpTimer();
+        }
     }
     for (int i = 0; i < 30; ++i)
         w.link.TimertcpTimer();

@@ -37,7 +37,7 @@ bool wholeRecords(const QByteArray& bytes) {
 }
 
 struct Driver {
-    PanelSession session{kKey, QStringLiteral("192.168.1.20")};
+    PanelSession session{kKey, QStringLiteral("127.0.0.20")};
     std::int64_t now = 5000000;
     bool submitted = false;
 

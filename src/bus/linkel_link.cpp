@@ -46,17 +46,23 @@ LinkelLink::~LinkelLink() {
     berkeley.abort();
 }
 
-void LinkelLink::sendsoc(int mode) {
+void LinkelLink::beginLogin(int mode) {
     tcpmode = mode;
     TimeOutClientSocket = kLoginTicks;
     SocketStatus_ = AwaitChallenge;
     login_.clear();
     rxbufff.clear();
     queryBuf_.clear();
+    ticdta = 0;
+    queryStale_ = 0;
     berkeley.abort();
-    berkeley.connectToHost(QHostAddress(config_.address), config_.port);
     ctx_.Timertcp.setInterval(5);
     ctx_.Timertcp.start();
+}
+
+void LinkelLink::sendsoc(int mode) {
+    beginLogin(mode);
+    berkeley.connectToHost(QHostAddress(config_.address), config_.port);
 }
 
 void LinkelLink::KillSocket() {

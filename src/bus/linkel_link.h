@@ -54,6 +54,9 @@ class LinkelLink : public QObject, public TcpOutput {
     void setConfig(const LinkelNetConfig& config) { config_ = config; }
     // Connects to the Linkel and logs in; `mode` 1 query, 3 transparent.
     void sendsoc(int mode);
+    // The login state of sendsoc() without the connection: the bytes of the login are then
+    // fed to received() (tests and fuzzing, where nothing may leave the machine).
+    void beginLogin(int mode);
     void KillSocket();
     // TcpOutput: a frame to the bus through the Linkel.
     void SendViaTcp(const QByteArray& buffer, int size) override;

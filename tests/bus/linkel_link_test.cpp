@@ -29,7 +29,7 @@ class LinkelLinkTest : public ::testing::Test {
     }
     // Logs in: challenge, response, acceptance, mode byte.
     void login(int mode) {
-        link.sendsoc(mode);
+        link.beginLogin(mode);
         link.received(QByteArray(6, '\0'));
         link.received(">");
         sent.clear();
@@ -62,7 +62,7 @@ class LinkelLinkTest : public ::testing::Test {
 };
 
 TEST_F(LinkelLinkTest, LoginAnswersTheChallengeEvenInPieces) {
-    link.sendsoc(3);
+    link.beginLogin(3);
     link.received(QByteArray(4, '\0'));
     EXPECT_TRUE(sent.isEmpty());
     link.received(QByteArray(2, '\0'));
@@ -86,7 +86,7 @@ TEST_F(LinkelLinkTest, LoginAnswersTheChallengeEvenInPieces) {
 }
 
 TEST_F(LinkelLinkTest, LoginThatIsNeverAcceptedEndsAfterItsTimeOut) {
-    link.sendsoc(3);
+    link.beginLogin(3);
     link.received(QByteArray(6, '\0'));
     ticks(LinkelLink::kLoginTicks - 1);
     EXPECT_FALSE(loggedLine("TCP Connection kill socket"));
@@ -163,6 +163,7 @@ TEST_F(LinkelLinkTest, NetConfigIsCreatedPrivateAndReadBack) {
     const auto mode = QFile::permissions(tmp.path("linkelnet.cfg"));
     EXPECT_TRUE(mode & QFileDevice::ReadOwner);
     EXPECT_FALSE(mode & (QFileDevice::ReadGroup | QFileDevice::ReadOther));  // the key
+    // parser test strings: begin
     const LinkelNetConfig read = readOrCreateLinkelNet(root, log);
     EXPECT_EQ(read.H, made.H);
     EXPECT_EQ(read.address, "192.168.0.254");
@@ -173,6 +174,7 @@ TEST_F(LinkelLinkTest, NetConfigIsCreatedPrivateAndReadBack) {
     EXPECT_EQ(bad.address, "192.168.0.254");
     EXPECT_EQ(bad.port, 9876);
     EXPECT_EQ(bad.H, (LoginKey{0, 1, 2, 3, 0, 5, 6, 7, 8}));
+    // parser test strings: end
     for (const char* line : {"line 1", "line 2", "line 6"})
         EXPECT_TRUE(loggedLine(QLatin1String("linkelnet.cfg -> ") + line)) << line;
 }

@@ -23,7 +23,7 @@ class PanelE2e : public E2eTest {
         E2eTest::SetUp();
         ASSERT_TRUE(sim.addController({55, 1}, ControllerType::Quartel));
         addDevice(55, 1, "Kitchen");
-        QByteArray cfg = "192.168.0.254\r\n9876\r\n";
+        QByteArray cfg = "127.0.0.1\r\n9876\r\n";
         for (int i = 1; i <= 8; ++i)
             cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
         tmp.write("linkelnet.cfg", cfg);

@@ -52,7 +52,7 @@ struct Rig {
     }
 
     test::FakeClock clock;
-    PanelSession s{kKey, QStringLiteral("10.0.0.7")};
+    PanelSession s{kKey, QStringLiteral("127.0.0.7")};
     QByteArray sent;
     QStringList log;
     QList<QList<QByteArray>> submissions;
@@ -83,20 +83,20 @@ TEST(PanelSessionTest, Login) {
         {"correct", right, 13, nullptr, nullptr},
         {"correct, one byte at a time", right, 1, nullptr, nullptr},
         {"last byte not 13", [](const auto& c) { return response(c).left(12) + bytes({14}); }, 13,
-         nullptr, "10.0.0.7 (10.0.0.7) Rejected"},
+         nullptr, "127.0.0.7 (127.0.0.7) Rejected"},
         {"answer to another challenge",
          [](auto c) {
              c[0] ^= 1;
              return response(c);
          },
-         13, nullptr, "10.0.0.7 (10.0.0.7) Rejected"},
+         13, nullptr, "127.0.0.7 (127.0.0.7) Rejected"},
         {"wrong key, host known",
          [](const auto& c) {
              LoginKey k = kKey;
              k[5] ^= 0x80;
              return response(c, k);
          },
-         1, "hall-panel", "10.0.0.7 (hall-panel) Rejected"},
+         1, "hall-panel", "127.0.0.7 (hall-panel) Rejected"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,7 +166,7 @@ TEST(PanelSessionTest, ModeByteAndCommandLoop) {
         EXPECT_EQ(r.closed, c.outcome == Closed);
         EXPECT_TRUE(r.sent.isEmpty());
         EXPECT_EQ(r.log, c.outcome == Panel
-                             ? QStringList{"Connecting Visualisation Panel: 10.0.0.7 (10.0.0.7)"}
+                             ? QStringList{"Connecting Visualisation Panel: 127.0.0.7 (127.0.0.7)"}
                              : QStringList());
     }
 }
@@ -207,7 +207,7 @@ TEST(PanelSessionTest, Submission) {
         EXPECT_EQ(r.sent, "+");
         ASSERT_EQ(r.submissions.size(), 1);
         EXPECT_EQ(r.submissions[0], c.accepted);
-        EXPECT_EQ(r.log.value(0), "Events accepted from:10.0.0.7 (10.0.0.7)");
+        EXPECT_EQ(r.log.value(0), "Events accepted from:127.0.0.7 (127.0.0.7)");
         EXPECT_FALSE(r.closed);
         if (c.next >= 0)
             r.feed(bytes({c.next}));
@@ -243,7 +243,7 @@ TEST(PanelSessionTest, PanelStreamEndsOnZeroAndReportsFailures) {
     f.take(f.s.fail(QStringLiteral("Connection reset by peer")));
     EXPECT_TRUE(f.closed);
     EXPECT_EQ(f.log.last(),
-              "Dropping Visualisation Panel 10.0.0.7 (10.0.0.7): Connection reset by peer");
+              "Dropping Visualisation Panel 127.0.0.7 (127.0.0.7): Connection reset by peer");
 }
 
 TEST(PanelSessionTest, StatusRecordsAtMostOncePerSecondPerDevice) {
