@@ -248,7 +248,8 @@ void Manager::setOption(int index, bool checked) {
 void Manager::timer1Tick() {
     debugLog("tm1");
     if (firstArgumentIs(arguments_, QStringLiteral("/cdr"))) {
-        subsystems_->generateLayers();
+        if (!subsystems_->generateLayers())
+            log_.admem(QStringLiteral("Layer generation not available: /cdr"));
         shutdown();
         return;
     }
@@ -304,8 +305,8 @@ void Manager::run() {
     UpdateAfterReset.start();
     state_.trayEnabled = true;
     subsystems_->startPanelServer();
-    if (flags_.mobile)
-        subsystems_->showMobileExports();
+    if (flags_.mobile && !subsystems_->showMobileExports())
+        log_.admem(QStringLiteral("Mobile export not available: /mobile"));
     emit stateChanged();
 }
 

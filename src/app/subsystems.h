@@ -26,9 +26,11 @@ class Subsystems {
     virtual void createConfigurationWindow() {}
 
     // Countdown and "Run"
-    virtual void generateLayers() {}           // "/cdr"
+    // "/cdr" and "Run" with "/mobile": each returns false while its export is not built, and
+    // the manager then logs that it is not available.
+    virtual bool generateLayers() { return false; }
+    virtual bool showMobileExports() { return false; }
     virtual void startPanelServer() {}         // "Run"
-    virtual void showMobileExports() {}        // "Run" with "/mobile"
     virtual void configWindowInitialWork() {}  // `Timer2`
     virtual void startHelperSupervision() {}   // `smstimer`
     // One tick of `UpdateAfterReset`; returns false when the update sequence is not built, in

@@ -23,6 +23,9 @@ void UpdateSequence::tick() {
             if (ctx_.options.updateEvents) {
                 if (ctx_.showEventsManager)
                     ctx_.showEventsManager();
+                if (!ctx_.uploadsEvents)
+                    ctx_.log.admem(
+                        QStringLiteral("Event upload not available: Update Events (/e)"));
                 next(100);
             }
             break;
@@ -85,8 +88,14 @@ void AfterRestart::tick() {
     timer.setInterval(1000);
     if (++ticks_ < 3)
         return;
-    if (ctx_.options.updateEvents && ctx_.uploadEvents)
-        ctx_.uploadEvents(adrh_, adrl_);
+    if (ctx_.options.updateEvents) {
+        if (ctx_.uploadEvents)
+            ctx_.uploadEvents(adrh_, adrl_);
+        else
+            ctx_.log.admem(QStringLiteral("Event upload not available: Update Events (/e) -> (") +
+                           QString::number(adrh_) + QLatin1Char(',') + QString::number(adrl_) +
+                           QLatin1Char(')'));
+    }
     timer.stop();
     ctx_.AutoQuery.pause(7600);
 }

@@ -30,6 +30,9 @@ class UpdateSequence {
         // Reloads the PC-side scheduled events; shows the Events Manager ("Update Events").
         std::function<void()> reloadScheduledEvents;
         std::function<void()> showEventsManager;
+        // Whether the controllers get their events after a restart ("Update Events"); until
+        // that upload is built, a checked "Update Events" is logged as not available.
+        bool uploadsEvents = false;
     };
 
     explicit UpdateSequence(Context ctx) : ctx_(std::move(ctx)) {}
