@@ -125,6 +125,9 @@ void SerialLink::run(const ComConfig& config) {
     port.clear();
     const int fd = static_cast<int>(port.handle());
     open_ = true;
+    // From here on frames reach the line and nothing received is flushed any more.
+    log_.admem(QStringLiteral("Serial port opened: ") + device + QStringLiteral(" (") +
+               QString::number(config.baudRate) + QStringLiteral(" bit/s)"));
 
     QByteArray block;
     block.reserve(kMaxBlock);

@@ -62,13 +62,23 @@ TEST_F(BusE2e, ResetBroadcastIsConfirmed) {
     EXPECT_EQ(stopVelmar(), 0);
 }
 
+// A relay block for another controller: velmar writes it back unchanged, at once.
+QByteArray relayBlock() {
+    QByteArray b = bytes({26, 55, 5, 0, 0, 'b'});
+    b.append(23, '\x11');
+    return b;
+}
+
 TEST_F(BusE2e, WrongEchoIsNotConfirmed) {
     sim.setNoConfirm({55, 1}, true);
     sim.setNoConfirm({55, 2}, true);
     startVelmar({"/nd", "/r"});
     ASSERT_TRUE(waitForFrame(kResetDirect));
     sim.writeToPc(bytes({0, 0, 'e', 'R', 'E', 'S', 'E', 'X'}));
-    pump(400);
+    // Blocks are handled in order and frames go out in order: once the relay block that
+    // follows is back on the wire, an "OK" for the wrong echo would have gone out before it.
+    sim.writeToPc(relayBlock());
+    ASSERT_TRUE(waitForFrame(relayBlock(), 10000)) << output().toStdString();
     EXPECT_TRUE(framesEqual(kOkDirect).empty());
     EXPECT_EQ(stopVelmar(), 0);
 }
@@ -128,10 +138,13 @@ TEST_F(BusE2e, BlocksEndAtThreeMillisecondsOfSilence) {
     sim.writeToPc(a + b);  // one write: one block
     ASSERT_TRUE(waitForLog("Kitchen ->    lTWO"));
     EXPECT_EQ(output().count("<<"), 1) << output().toStdString();
+    // The second half only once the first has been handled: a block of its own.
     sim.writeToPc(a);
-    pump(50);
-    sim.writeToPc(b);  // 50 ms later: a block of its own
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(10000);
+    while (output().count("Kitchen ->    lONE") < 2 && !deadline.hasExpired())
+        pump(20);
+    ASSERT_EQ(output().count("Kitchen ->    lONE"), 2) << output().toStdString();
+    sim.writeToPc(b);
     while (output().count("Kitchen ->    lTWO") < 2 && !deadline.hasExpired())
         pump(20);
     EXPECT_EQ(output().count("<<"), 3) << output().toStdString();

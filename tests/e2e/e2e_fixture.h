@@ -27,10 +27,11 @@ class E2eTest : public ::testing::Test {
     // `external` marks the external controller.
     void addDevice(int h, int l, const QString& name, const QString& type = "Quartel",
                    bool external = false);
-    // Starts velmar and waits until it has opened the serial port.
+    // Starts velmar and waits until it has opened the serial port; the test fails when either
+    // does not happen within its deadline. output() holds this run's output only.
     void startVelmar(const QStringList& switches);
     void waitForPortOpen();
-    // SIGTERM; the exit code, or -1 when velmar did not end within 5 s.
+    // SIGTERM; the exit code, or -1 when velmar did not end within 10 s.
     int stopVelmar();
 
     // Everything velmar wrote on standard output so far.

@@ -50,6 +50,8 @@ TEST_F(LinkelE2e, TransparentModeCarriesPollsAndEvents) {
 
 TEST_F(LinkelE2e, QueryModeRecordsArePublished) {
     tmp.write("devs/linkel.cfg", "000254\r\nLinkel\r\n");
+    tmp.write("000254/AdditionalOutputNames.txt", "Porch Light\r\nGarage Light\r\n");
+    tmp.write("000254/SensorNames.txt", "Gate\r\n");
     ASSERT_TRUE(sim.setLinkelOutput(1, true));
     ASSERT_TRUE(sim.setLinkelAnalog(1, 512));
     sim.setLinkelQueryInterval(100);
@@ -59,8 +61,15 @@ TEST_F(LinkelE2e, QueryModeRecordsArePublished) {
     EXPECT_TRUE(waitForFile("logs/status/55-1.stat", 5000));
     EXPECT_FALSE(tmp.exists("logs/status/52-55.stat"));
     EXPECT_EQ(tmp.read("logs/status/55-1.stat").left(4).toHex(' '), "34 37 01 73");
-    // The Linkel's own record: its status text, with the output that is on.
+    // The Linkel's own record: its status text, with the output that is on and no other.
     ASSERT_TRUE(waitForFile("logs/Linkel.txt", 5000)) << output().toStdString();
+    const QByteArray text = tmp.read("logs/Linkel.txt");
+    EXPECT_TRUE(text.startsWith("Linkel ")) << text.constData();
+    EXPECT_TRUE(text.contains("\r\n\r\nOuts: \tPorch Light\r\n\r\nAlarm Sensors: \r\n"))
+        << text.constData();
+    EXPECT_TRUE(text.endsWith("\r\nInputs: \r\n")) << text.constData();
+    EXPECT_TRUE(tmp.exists("logs/Linkel/Porch Light.txt"));
+    EXPECT_FALSE(tmp.exists("logs/Linkel/Garage Light.txt"));
     EXPECT_EQ(stopVelmar(), 0);
     EXPECT_TRUE(QDir(tmp.path("logs/Linkel/Adcs")).exists());
 }

@@ -39,9 +39,11 @@ TEST_F(StatusE2e, RoomControllerFramePublishesCacheTextValuesAndOutputs) {
     ASSERT_TRUE(sim.setStatusByte({55, 1}, 19, 0x05));
     ASSERT_TRUE(sim.setStatusByte({55, 1}, 29, 0x02));
 
-    // Sent once it is not a confirmed status frame: nothing is published.
+    // Sent once it is not a confirmed status frame: nothing is published. The text message
+    // after it shows that velmar has handled it.
     sendStatus({55, 1}, false);
-    pump(300);
+    ASSERT_TRUE(sim.sendText({55, 1}, "lAFTER"));
+    ASSERT_TRUE(waitForLog("Kitchen ->    lAFTER")) << output().toStdString();
     EXPECT_FALSE(tmp.exists("logs/status/55-1.stat"));
 
     sendStatus({55, 1});
@@ -83,7 +85,7 @@ TEST_F(StatusE2e, ExpanderWarningAndAlarm) {
     startVelmar({"/cancel"});
 
     sendStatus({2, 1});
-    pump(100);
+    ASSERT_TRUE(waitForFile("logs/status/2-1.stat"));  // the first frame is in
     ASSERT_TRUE(sim.setStatusByte({2, 1}, 42, 0x04));  // module 1, warning of input 3
     sendStatus({2, 1});
     ASSERT_TRUE(waitForFile("logs/Warning/Win.txt"));
@@ -100,13 +102,21 @@ TEST_F(StatusE2e, ExpanderWarningAndAlarm) {
     EXPECT_TRUE(sms[0].startsWith("600100200-"));
     EXPECT_EQ(tmp.read("smsout/" + sms[0]), "600100200\r\nAlarm: Win\r\n");
 
-    // The alarm again while the requests still wait: no second request.
+    // The alarm again while the requests still wait: no second request. Each frame is waited
+    // for by its effect on the status cache, the text message after the last one shows that
+    // velmar has handled it.
+    const QByteArray alarmed = tmp.read("logs/status/2-1.stat");
     ASSERT_TRUE(sim.setStatusByte({2, 1}, 47, 0x00));
     sendStatus({2, 1});
-    pump(100);
+    QDeadlineTimer changed(10000);
+    while (tmp.read("logs/status/2-1.stat") == alarmed && !changed.hasExpired())
+        pump(20);
+    ASSERT_NE(tmp.read("logs/status/2-1.stat"), alarmed);
     ASSERT_TRUE(sim.setStatusByte({2, 1}, 47, 0x04));
     sendStatus({2, 1});
-    pump(300);
+    ASSERT_TRUE(sim.sendText({2, 1}, "lAFTER"));
+    ASSERT_TRUE(waitForLog("Outside ->    lAFTER")) << output().toStdString();
+    EXPECT_EQ(tmp.read("logs/status/2-1.stat"), alarmed);
     EXPECT_EQ(QDir(tmp.path("smsout")).entryList(QDir::Files).size(), 2);
     EXPECT_EQ(stopVelmar(), 0);
 }
