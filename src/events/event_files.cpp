@@ -40,16 +40,15 @@ struct FileStat {
     bool settled = false;  // unchanged for a second
 };
 
-FileStat statFile(const QString& path) {
+// `nowMs`: the clock's wall time in milliseconds since the epoch, the time base of the files'
+// modification times.
+FileStat statFile(const QString& path, std::int64_t nowMs) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const std::int64_t ageMs =
-        (static_cast<std::int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * 1000 +
-        (static_cast<std::int64_t>(now.tv_nsec) - st.st_mtim.tv_nsec) / 1000000;
-    return {true, ageMs >= kSettledMs};
+    const std::int64_t mtimeMs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return {true, nowMs - mtimeMs >= kSettledMs};
 }
 
 // `evntname` of a direct event file: the title's device and event parts, " - " between them.
@@ -200,7 +199,7 @@ EventFiles::Step EventFiles::step() {
 
 EventFiles::Look EventFiles::look(const QString& name) {
     const QString path = ctx_.root.path(kEmails) + QLatin1Char('/') + name;
-    const FileStat st = statFile(path);
+    const FileStat st = statFile(path, ctx_.clock.now().toMSecsSinceEpoch());
     if (!st.exists)
         return Look::Skipped;
     if (const InFlightEvent* f = ctx_.cycle.findInFlight(path);

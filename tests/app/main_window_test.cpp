@@ -43,6 +43,8 @@ TEST(MainWindow, CaptionOptionBoxesAndMenu) {
         EXPECT_EQ(box->text(), QString::fromLatin1(expected[i].caption));
         EXPECT_EQ(box->toolTip(), QString::fromLatin1(expected[i].hint));
         EXPECT_EQ(box->isChecked(), expected[i].checked) << expected[i].caption;
+        // The boxes show with the countdown's first tick, not before.
+        EXPECT_EQ(box->isVisible(), expected[i].visible) << expected[i].caption;
     }
     EXPECT_EQ(window.runButton()->toolTip(), QStringLiteral("Run Selected updates immediately"));
     EXPECT_EQ(window.cancelButton()->toolTip(), QStringLiteral("Do not update anything"));

@@ -82,9 +82,11 @@ TEST(Manager, AdminSetStaysInMemory) {
     EXPECT_EQ(f.manager.settings().timing, TimingSettings::adminSet());
     EXPECT_TRUE(f.tmp.read("autoquery.cfg").contains("\r\n1000\r\n;Querying devices interval"));
     const auto& menu = f.manager.windowState().menu;
-    EXPECT_TRUE(std::find_if(menu.begin(), menu.end(), [](const MenuEntry& e) {
-                    return e.action == MenuAction::Administration;
-                })->visible);
+    const auto admin = std::find_if(menu.begin(), menu.end(), [](const MenuEntry& e) {
+        return e.action == MenuAction::Administration;
+    });
+    ASSERT_NE(admin, menu.end());
+    EXPECT_TRUE(admin->visible);
 }
 
 TEST(Manager, LinkelHidesWindowAndConfigurationEntries) {

@@ -57,6 +57,7 @@ TEST_F(RegistryTest, TemplateDeviceIsNeitherPolledNorRegistered) {
     EXPECT_EQ(reg.rms[1].adrh, 0);
     EXPECT_EQ(reg.rms[1].adrl, 0);
     ASSERT_EQ(events.count(), 1);
+    ASSERT_NE(events.entry(1), nullptr);
     EXPECT_EQ(events.entry(1)->devname, "Salon");
     EXPECT_EQ(reg.devstateCount, 2);
     ASSERT_NE(reg.stateOf(55, 2), nullptr);
@@ -183,6 +184,7 @@ TEST_F(RegistryTest, DeviceFileFields) {
     t.write("devices aliases/55-2.oex", joinLines(oex));
     reg.loadnames_ql();
 
+    ASSERT_NE(reg.stateOf(55, 1), nullptr);
     const an& s = *reg.stateOf(55, 1);
     EXPECT_EQ(s.adcmin, (std::array<double, 8>{20, -50, 33.5, 0, 0, 0, 0, 0}));
     EXPECT_EQ(s.adcmax, (std::array<double, 8>{100, 100, 100, 100, 100, 100, 100, 80}));
@@ -197,6 +199,7 @@ TEST_F(RegistryTest, DeviceFileFields) {
         (QStringList{"Light", "A8", QStringLiteral("Łąka"), "O24", "", "In1", "Int8", "L1", "T4"}));
     EXPECT_TRUE(s.an3temp2);
     EXPECT_FALSE(s.extern_);
+    ASSERT_NE(reg.stateOf(55, 2), nullptr);
     const an& h = *reg.stateOf(55, 2);
     EXPECT_TRUE(h.extern_);
     EXPECT_EQ(h.outn[24], "Dedicated 25");
@@ -316,7 +319,9 @@ TEST_F(RegistryTest, Aliases) {
     EXPECT_EQ(q->color, 0x0000FFu);
     EXPECT_EQ(q->longcommand, "Front door open");
     EXPECT_EQ(q->shortcommand, "Door");
+    ASSERT_NE(reg.findAlias("Alarm", "Door open"), nullptr);
     EXPECT_EQ(reg.findAlias("Alarm", "Door open")->color, 0x800000u);
+    ASSERT_NE(reg.findAlias("Alarm", "Bell"), nullptr);
     EXPECT_EQ(reg.findAlias("Alarm", "Bell")->color, 0u);
     EXPECT_EQ(reg.findAlias("all", "Bell"), nullptr);
     EXPECT_FALSE(reg.insertalias("alarm", "BELL", "Red", "x", "y"));

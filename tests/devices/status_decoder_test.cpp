@@ -1,5 +1,6 @@
 #include "devices/status_decoder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -212,6 +213,7 @@ TEST_F(StatusDecoderTest, ExtendedAddressFramesOf72And55BytesAreAccepted) {
     EXPECT_EQ(stat.left(5), bytes({72, 2, 1, 's', 1}));  // offsets 2.. from byte 3
     EXPECT_EQ(static_cast<int>(stat[71]), 9);            // offset 70
     EXPECT_EQ(file("Velmar$#AQuery.cfg"), "1\r\n");
+    ASSERT_NE(registry.stateOf(2, 1), nullptr);
     EXPECT_EQ(registry.stateOf(2, 1)->currentprogram, 5);
     EXPECT_EQ(decoder.outrel.currentzone, 4);
     EXPECT_TRUE(has("external.stp"));
@@ -220,6 +222,7 @@ TEST_F(StatusDecoderTest, ExtendedAddressFramesOf72And55BytesAreAccepted) {
     QFile::remove(rootDir + "logs/status/2-1.stat");
     decoder.set_ql(twice(frame(2, 1, 55, {{29, 6}}, 3)));
     EXPECT_EQ(file("logs/status/2-1.stat").left(1), bytes({72}));
+    ASSERT_NE(registry.stateOf(2, 1), nullptr);
     EXPECT_EQ(registry.stateOf(2, 1)->currentprogram, 6);
     EXPECT_TRUE(has("Velmar$#AQuery.cfg"));
 }
@@ -248,6 +251,7 @@ TEST_F(StatusDecoderTest, TemperatureForwardingToTheHeatingController) {
     EXPECT_EQ(AutoQuery.interval(), timing.AFTER_RECEPTION);
     EXPECT_TRUE(AutoQuery.isActive());
     // The heating controller's program is its byte 38, not the temperature byte 29.
+    ASSERT_NE(registry.stateOf(1, 1), nullptr);
     EXPECT_EQ(registry.stateOf(1, 1)->currentprogram, 4);
     EXPECT_EQ(decoder.thermel.CURRENT_PGM, 4);
 
@@ -265,6 +269,7 @@ TEST_F(StatusDecoderTest, HeatingControllerWithoutDeviceFileGetsReadingsOnly) {
     decoder.set_ql(twice(frame(1, 1, 52, {{38, 4}})));
     EXPECT_EQ(wire().left(6), bytes({0x0D, 1, 1, 'T', 0x03, 0xE8}));
     EXPECT_EQ(AutoQuery.interval(), timing.AFTER_RECEPTION);
+    ASSERT_NE(registry.stateOf(55, 1), nullptr);
     EXPECT_EQ(registry.stateOf(55, 1)->currentprogram, 2);
     EXPECT_FALSE(has("logs/heater.txt"));
 }
@@ -310,9 +315,14 @@ TEST_F(StatusDecoderTest, ForwardedChannelOutsideTheFrameIsIgnored) {
 
 TEST_F(StatusDecoderTest, NumbersUseDotsWhateverTheLocale) {
     load();
+    // The default locale is the process's: the next test gets back the one it had.
+    struct LocaleGuard {
+        QLocale saved;
+        ~LocaleGuard() { QLocale::setDefault(saved); }
+    } guard;
     QLocale::setDefault(QLocale(QLocale::German));
     decoder.set_ql(twice(frame(55, 1, 52, kKitchen)));
-    QLocale::setDefault(QLocale::c());
+    QLocale::setDefault(guard.saved);
     EXPECT_EQ(file("logs/Kitchen/Temps/Light Level.txt").left(12), "215.60\r\n2.20");
     EXPECT_TRUE(file("logs/Kitchen.txt").contains("97.75%   [T=215.6 [C],  U=4.888"));
 }
@@ -320,6 +330,7 @@ TEST_F(StatusDecoderTest, NumbersUseDotsWhateverTheLocale) {
 TEST_F(StatusDecoderTest, BadNamesMakeNoFilesAndAreLoggedOnce) {
     load();
     an* kitchen = registry.stateOf(55, 1);
+    ASSERT_NE(kitchen, nullptr);
     kitchen->outn[0] = "../escape";
     kitchen->outn[2] = "";
     kitchen->adcn[0] = "a/b";
@@ -344,7 +355,17 @@ TEST_F(StatusDecoderTest, InputsRaiseInputSetEvents) {
             .endsWith("Active Inputs:\r\nFast Input 2\r\nDigital Input 1\r\nDigital Input 8\r\n"));
 }
 
-// Identity of a file's content: atomic writes put a new inode in place.
+// Every file dated 2000-01-01, so that a rewrite in place shows as a new modification time
+// even within one tick of the file system's clock.
+void backdate(const QString& dir) {
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    const timespec old[2] = {{946684800, 0}, {946684800, 0}};
+    while (it.hasNext())
+        ::utimensat(AT_FDCWD, QFile::encodeName(it.next()).constData(), old, 0);
+}
+
+// Identity of a file's content: atomic writes put a new inode in place, writes in place a new
+// modification time (after backdate()).
 std::map<QString, std::pair<ino_t, qint64>> snapshot(const QString& dir) {
     std::map<QString, std::pair<ino_t, qint64>> out;
     QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -381,11 +402,13 @@ TEST_F(StatusDecoderTest, SteadyStateRewritesOnlyTheStatusText) {
     QFile::remove(rootDir + "logs/InputSet/Digital Input 1.txt");  // consumed by its reader
     QFile::remove(rootDir + "external.stp");
     clock.advanceMs(1000);
+    backdate(rootDir);
     const auto before = snapshot(rootDir);
     decoder.set_ql(kitchen);
     QStringList names;
     EXPECT_EQ(changedFiles(before, snapshot(rootDir), &names), 1) << names.join(", ").toStdString();
 
+    backdate(rootDir);
     const auto before2 = snapshot(rootDir);
     decoder.set_ql(outside);
     names.clear();

@@ -9,11 +9,13 @@ namespace {
 
 using test::bytes;
 
-// The file's modification time one `seconds` in the past.
-void age(const QString& path, int seconds) {
+// The file's modification time `seconds` before the clock's now. A file just written carries
+// the machine's time, which is later than the fake clock's: it has not settled until aged.
+void age(const Clock& clock, const QString& path, int seconds) {
+    const std::int64_t ms = clock.now().toMSecsSinceEpoch() - seconds * 1000LL;
     timeval tv[2];
-    gettimeofday(&tv[0], nullptr);
-    tv[0].tv_sec -= seconds;
+    tv[0].tv_sec = static_cast<time_t>(ms / 1000);
+    tv[0].tv_usec = static_cast<suseconds_t>(ms % 1000 * 1000);
     tv[1] = tv[0];
     ASSERT_EQ(utimes(QFile::encodeName(path).constData(), tv), 0);
 }
@@ -197,7 +199,7 @@ TEST_F(EventFilesTest, OnlyCompleteFilesAreRead) {
         EXPECT_EQ(emails(), QStringList{c.name});
         if (c.content.contains("Direct Event Dont")) {
             // Settled but damaged: logged once, kept for a later look.
-            age(path, 5);
+            age(clock, path, 5);
             EXPECT_FALSE(files.step().taken);
             EXPECT_FALSE(files.step().taken);
             EXPECT_EQ(logged.filter("Error reading direct event: ").size(), 1);
@@ -215,7 +217,7 @@ TEST_F(EventFilesTest, OnlyCompleteFilesAreRead) {
     // A request line without a line break is complete once the file has settled.
     tmp.write("emails/old.run", "Hall; Lights Off");
     EXPECT_FALSE(files.step().taken);
-    age(tmp.path("emails/old.run"), 2);
+    age(clock, tmp.path("emails/old.run"), 2);
     EXPECT_TRUE(files.step().taken);
     EXPECT_EQ(takeFrames(), QStringList{"08 37 02 65 45 56 01 01 00 00 00"});
 }
@@ -245,8 +247,8 @@ TEST_F(EventFilesTest, FilesAreTakenInTurnAndNotRetakenTooSoon) {
     files.step();
     EXPECT_EQ(takeFrames().size(), 1);  // a
     tmp.write("emails/0-new.run", directFile("Hall; Lights Off", {55, 2, 1, 1, 0, 0, 0}));
-    age(tmp.path("emails"), 10);  // the folder's time changes even within one clock tick
-    clock.advanceMs(1000);        // listings in the middle of a round are a second apart
+    age(clock, tmp.path("emails"), 10);  // the folder's time changes even within one clock tick
+    clock.advanceMs(1000);               // listings in the middle of a round are a second apart
     files.step();
     EXPECT_EQ(takeFrames(), QStringList{"08 37 02 65 45 56 01 01 00 00 00"});
 }

@@ -27,7 +27,9 @@ TEST_F(EventNamesTest, RegistrationIsIdempotentAndBounded) {
     EXPECT_EQ(names.load_mem_events("Hall", "55", "2"), 2);
     EXPECT_EQ(names.load_mem_events("Salon", "55", "9"), 1);
     EXPECT_EQ(names.count(), 2);
+    ASSERT_NE(names.entry(1), nullptr);
     EXPECT_EQ(names.entry(1)->adrl, "1");
+    ASSERT_NE(names.entry(2), nullptr);
     EXPECT_TRUE(names.entry(2)->eventnamelist.isEmpty());
     const struct {
         QString name;
