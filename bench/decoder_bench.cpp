@@ -22,21 +22,9 @@ constexpr double kBusBytesPerSecond = 115200.0 / 11.0;
 
 using test::NullSerial;
 
-// Status frames go on to the status decoder, as in the program.
-struct Forward : ReceivedMessageHandlers {
-    StatusDecoder* status = nullptr;
-    void set_ql(const QByteArray& block) override { status->set_ql(block); }
-};
-
-// Twenty room controllers and an alias for "lDOOR".
+// Twenty room controllers and an alias for "lDOOR"; the program's modules over them.
 struct World {
-    explicit World(const QString& dir)
-        : rig(dir + "/", clock, serial, handlers, programming),
-          status(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
-                                      rig.writer, rig.AutoQuery, rig.timing, rig.settings,
-                                      rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
-                                      rig.wasalarm, rig.alarmextender, nullptr}) {
-        handlers.status = &status;
+    explicit World(const QString& dir) : rig(dir + "/", clock, &serial) {
         QDir().mkpath(dir + "/aliases/Quartel");
         QDir().mkpath(dir + "/logs");
         for (int i = 1; i <= 20; ++i)
@@ -51,11 +39,7 @@ struct World {
     }
     SystemClock clock;
     NullSerial serial;
-    Forward handlers;
-    ProgrammingEvents programming;
     velmar::test::ReceiveRig rig;
-    bool linkelCompanion = false;
-    StatusDecoder status;
 };
 
 void run(benchmark::State& state, const QByteArray& block) {

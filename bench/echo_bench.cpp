@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/core_services.h"
+#include "app/core_modules.h"
 #include "app/manager.h"
 #include "base/clock.h"
 #include "base/text_file.h"
@@ -38,16 +38,17 @@ int main(int argc, char** argv) {
     const QString root = dir.path() + "/";
     velmar::writeLinesAtomic(root + "com.cfg", {sim.ptyPath(), "115200"});
     velmar::SystemClock clock;
-    velmar::Manager manager(root, {}, clock);
-    velmar::CoreServices services(manager);
+    velmar::Runtime runtime(root, clock);
+    velmar::Manager manager(runtime, {});
+    velmar::CoreModules modules(runtime, manager);
 
-    manager.setSubsystems(&services);
-    services.startSerialThread();
+    manager.setSubsystems(&modules);
+    modules.startSerialThread();
 
     QDeadlineTimer open(5000);
     while (!(sim.lineSettings() && sim.lineSettings()->speed == 115200) && !open.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (!services.serialLink().isOpen() && !open.hasExpired())
+    while (!modules.bus.serial.isOpen() && !open.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 
     const QByteArray image(
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         sim.clearFrames();
         sim.keepWrites(true);
-        services.writer().Write_rs232(image);
+        modules.bus.port.writer.Write_rs232(image);
         QDeadlineTimer deadline(kGiveUpMs);
         bool done = false;
         while (!done && !deadline.hasExpired()) {
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
         while (!quiet.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    services.joinThreads(1000);
+    modules.joinThreads(1000);
     sim.stop();
     if (ms.empty()) {
         std::fprintf(stderr, "no echo was confirmed\n");

@@ -14,7 +14,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/core_services.h"
+#include "app/core_modules.h"
 #include "app/manager.h"
 #include "base/clock.h"
 #include "base/text_file.h"
@@ -68,9 +68,10 @@ int main(int argc, char** argv) {
     velmar::writeLinesAtomic(stem + ".sev", {"1", "0"});
 
     velmar::SystemClock clock;
-    velmar::Manager manager(root, {"/cancel"}, clock);
-    velmar::CoreServices services(manager);
-    manager.setSubsystems(&services);
+    velmar::Runtime runtime(root, clock);
+    velmar::Manager manager(runtime, {"/cancel"});
+    velmar::CoreModules modules(runtime, manager);
+    manager.setSubsystems(&modules);
     manager.start();
 
     // The cycle's first tick comes 5 s after the cancel, 2 s after the start.

@@ -47,33 +47,18 @@ void writeBacklog(const QString& root, int files) {
 }
 
 struct World {
-    explicit World(const QString& dir)
-        : rig(dir, clock, serial, handlers, programming),
-          commands(Commands::Context{rig.log, clock, rig.writer, rig.AutoQuery, rig.timing,
-                                     rig.flags, rig.debug}),
-          files(EventFiles::Context{rig.root, rig.log, clock, rig.names, rig.writer, rig.cycle,
-                                    rig.AutoQuery, rig.timing, rig.flags, rig.debug},
-                actions),
-          cycle(QueryCycle::Context{rig.root, rig.log, rig.logFiles, clock, rig.registry, commands,
-                                    files, actions, rig.cycle, rig.AutoQuery, rig.timing,
-                                    rig.settings, startup, rig.audioext}) {
+    explicit World(const QString& dir) : rig(dir, clock, &serial) {
         rig.registry.scanDevices();
+        rig.modules.events.tablesBuilt();
     }
     void tick() {
         clock.ms += rig.timing.QUERY_DEV;
         rig.cycle.autoquerycnter = 0;  // the limiter would hold every 20th file back
-        cycle.tick();
+        rig.modules.events.queryCycle.tick();
     }
     StepClock clock;
     test::NullSerial serial;
-    ReceivedMessageHandlers handlers;
-    ProgrammingEvents programming;
-    EventActions actions;
-    StartupFlags startup;
     test::ReceiveRig rig;
-    Commands commands;
-    EventFiles files;
-    QueryCycle cycle;
 };
 
 void BM_TickWithBacklog(benchmark::State& state) {

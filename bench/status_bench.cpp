@@ -43,12 +43,7 @@ QByteArray frame(int raw, bool on) {
 }
 
 struct World {
-    explicit World(const QString& dir)
-        : rig(dir, clock, serial, handlers, programming),
-          decoder(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
-                                       rig.writer, rig.AutoQuery, rig.timing, rig.settings,
-                                       rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
-                                       rig.wasalarm, rig.alarmextender, nullptr}) {
+    explicit World(const QString& dir) : rig(dir, clock, &serial), decoder(rig.status) {
         writeDevice(dir);
         QDir().mkpath(dir + "logs");
         rig.registry.scanDevices();
@@ -56,11 +51,8 @@ struct World {
     }
     SystemClock clock;
     NullSerial serial;
-    ReceivedMessageHandlers handlers;
-    ProgrammingEvents programming;
     test::ReceiveRig rig;
-    bool linkelCompanion = false;
-    StatusDecoder decoder;
+    StatusDecoder& decoder;
 };
 
 void report(benchmark::State& state) {

@@ -13,8 +13,6 @@
 #include <memory>
 
 #include "bus/linkel_link.h"
-#include "devices/linkel_status.h"
-#include "devices/status_decoder.h"
 #include "fuzz_support.h"
 #include "support/bus_helpers.h"
 #include "support/fake_clock.h"
@@ -33,19 +31,7 @@ LinkelNetConfig loopbackLinkel() {
 }
 
 struct World {
-    World()
-        : rig(tmp.root(), clock, serial, handlers, programming),
-          status(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
-                                      rig.writer, rig.AutoQuery, rig.timing, rig.settings,
-                                      rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
-                                      rig.wasalarm, rig.alarmextender, nullptr}),
-          linkelStatus(rig.root, rig.log, clock, rig.registry),
-          link(LinkelLink::Context{
-                   rig.log, rig.flags, rig.AutoQuery, timerTcp, tcpqueryen,
-                   [this](const QByteArray& b) { rig.receive.ReadFromEthernet(b); },
-                   [this](const QByteArray& r) { status.set_ql_record(r); },
-                   [this](const QByteArray& r) { linkelStatus.set_status_linkel(r); }},
-               loopbackLinkel()) {
+    World() : rig(tmp.root(), clock, &serial) {
         rig.addDevice(55, 1, "Kitchen");
         // The Linkel itself (0-254), so that its own status record is decoded.
         QDir().mkpath(tmp.root() + "devs");
@@ -56,22 +42,17 @@ struct World {
         rig.registry.scanDevices();
         rig.registry.loadnames_ql();
         rig.registry.readethernetdevs();
-        rig.tcpIndexInc = 1;
-        rig.decoder.disablebluetooth = true;
-        link.reply = [](const QByteArray&) {};
+        rig.startup.TCP_INDEX_INC = 1;
+        rig.startup.linkel_companion = true;
+        rig.modules.events.bluetooth.disablebluetooth = true;
+        link().setConfig(loopbackLinkel());
+        link().reply = [](const QByteArray&) {};
     }
+    LinkelLink& link() { return rig.modules.bus.linkel; }
     fuzz::TempRoot tmp;
     test::FakeClock clock;
     test::NullSerial serial;
-    ReceivedMessageHandlers handlers;
-    ProgrammingEvents programming;
     test::ReceiveRig rig;
-    bool linkelCompanion = true;
-    bool tcpqueryen = false;
-    StatusDecoder status;
-    LinkelStatus linkelStatus;
-    QTimer timerTcp;
-    LinkelLink link;
 };
 
 }  // namespace
@@ -83,24 +64,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto world = std::make_unique<World>();
     World& w = *world;
     // The first byte picks the mode; the link is logged in before the rest arrives.
-    w.link.beginLogin(data[0] & 1 ? 1 : 3);
-    w.link.received(QByteArray(6, '\0'));
-    w.link.received(">");
+    w.link().beginLogin(data[0] & 1 ? 1 : 3);
+    w.link().received(QByteArray(6, '\0'));
+    w.link().received(">");
     // Then reads: a size byte (0..63 bytes follow) and a tick byte (0..15 link ticks after).
     std::size_t at = 1;
     while (at + 2 <= size) {
         const std::size_t n = std::min<std::size_t>(data[at] & 63, size - at - 2);
         const int ticks = data[at + 1] & 15;
         at += 2;
-        w.link.received(QByteArray(reinterpret_cast<const char*>(data + at), static_cast<int>(n)));
+        w.link().received(
+            QByteArray(reinterpret_cast<const char*>(data + at), static_cast<int>(n)));
         at += n;
         for (int i = 0; i < ticks; ++i) {
             w.clock.advanceMs(5);
-            w.link.TimertcpTimer();
+            w.link().TimertcpTimer();
         }
     }
     for (int i = 0; i < 30; ++i)
-        w.link.TimertcpTimer();
-    w.link.KillSocket();
+        w.link().TimertcpTimer();
+    w.link().KillSocket();
     return 0;
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "devices/status_decoder.h"
 #include "fuzz_support.h"
 #include "support/bus_helpers.h"
 #include "support/fake_clock.h"
@@ -19,21 +18,9 @@ using namespace velmar;
 
 using test::NullSerial;
 
-// Status frames go to the status decoder, which is made after the rig it reads from.
-struct Forward : ReceivedMessageHandlers {
-    StatusDecoder* status = nullptr;
-    void set_ql(const QByteArray& block) override { status->set_ql(block); }
-    void createsms(const QString& r, const QString& t) override { status->createsms(r, t); }
-};
-
+// The program's modules over a fresh data root with three controllers.
 struct World {
-    World()
-        : rig(tmp.root(), clock, serial, handlers, programming),
-          status(StatusDecoderContext{rig.root, rig.log, rig.logFiles, clock, rig.registry,
-                                      rig.writer, rig.AutoQuery, rig.timing, rig.settings,
-                                      rig.flags, rig.tcpIndexInc, linkelCompanion, rig.audioext,
-                                      rig.wasalarm, rig.alarmextender, nullptr}) {
-        handlers.status = &status;
+    World() : rig(tmp.root(), clock, &serial) {
         rig.addDevice(55, 1, "Kitchen");
         rig.addDevice(2, 1, "Outside");
         rig.addDevice(1, 1, "Heating");
@@ -41,17 +28,13 @@ struct World {
         QDir().mkpath(tmp.root() + "emails");
         rig.registry.scanDevices();
         rig.registry.loadnames_ql();
-        rig.admins = true;
-        rig.wasalarm = true;
+        rig.startup.admins = true;
+        rig.alarms.wasalarm = true;
     }
     fuzz::TempRoot tmp;
     test::FakeClock clock;
     NullSerial serial;
-    Forward handlers;
-    ProgrammingEvents programming;
     test::ReceiveRig rig;
-    bool linkelCompanion = false;
-    StatusDecoder status;
 };
 
 }  // namespace
@@ -65,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte picks the set-up; the rest is the block.
     const std::uint8_t mode = data[0];
     w.flags.linkel_addressing = mode & 1;
-    w.tcpIndexInc = (mode >> 1) % 4 == 3 ? 1 : ((mode >> 1) % 4 == 2 ? 3 : 0);
-    w.admins = mode & 8;
-    w.decoder.disablebluetooth = true;  // keep the fuzzer from filling "emails"
+    w.startup.TCP_INDEX_INC = (mode >> 1) % 4 == 3 ? 1 : ((mode >> 1) % 4 == 2 ? 3 : 0);
+    w.startup.admins = mode & 8;
+    w.modules.events.bluetooth.disablebluetooth = true;  // keep the fuzzer from filling "emails"
     if (mode & 16)
         w.writer.Write_rs232(
             QByteArray("\x08\x37\x01"

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/about_window.h"
-#include "app/core_services.h"
+#include "app/core_modules.h"
 #include "app/main_window.h"
 #include "app/manager.h"
 #include "app/results_window.h"
@@ -121,9 +121,10 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     velmar::SystemClock clock;
-    velmar::Manager manager(root, opt.switches, clock);
-    velmar::CoreServices services(manager);
-    manager.setSubsystems(&services);
+    velmar::Runtime runtime(root, clock);
+    velmar::Manager manager(runtime, opt.switches);
+    velmar::CoreModules modules(runtime, manager);
+    manager.setSubsystems(&modules);
     QObject::connect(
         &manager, &velmar::Manager::quitRequested, app.get(),
         [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);

@@ -10,15 +10,11 @@
 
 namespace velmar {
 
-Manager::Manager(const QString& dataRoot, QStringList arguments, const Clock& clock,
-                 Subsystems* subsystems, QObject* parent)
+Manager::Manager(Runtime& rt, QStringList arguments, Subsystems* subsystems, QObject* parent)
     : QObject(parent),
+      rt_(rt),
       arguments_(std::move(arguments)),
-      clock_(clock),
-      root_(dataRoot),
-      log_(root_, clock_),
-      logFiles_(root_, log_, clock_),
-      digest_(root_, log_, clock_),
+      digest_(rt.root, rt.log, rt.clock),
       subsystems_(subsystems) {
     if (!subsystems_) {
         ownSubsystems_ = std::make_unique<Subsystems>();
@@ -30,7 +26,6 @@ Manager::Manager(const QString& dataRoot, QStringList arguments, const Clock& cl
     Cancelbut.setInterval(5000);
     oneHour.setInterval(10000);
     smstimer.setInterval(60000);
-    Timertcp.setInterval(5);
     minuteClock.setInterval(60000);
     connect(&Timer1, &QTimer::timeout, this, &Manager::timer1Tick);
     connect(&Cancelbut, &QTimer::timeout, this, &Manager::cancelbutTick);
@@ -52,12 +47,12 @@ Manager::~Manager() {
 
 void Manager::makeDirs(std::initializer_list<const char*> names) {
     for (const char* name : names)
-        root_.makeDir(QString::fromUtf8(name));
+        rt_.root.makeDir(QString::fromUtf8(name));
 }
 
 void Manager::debugLog(const char* word) {
-    if (flags_.debugtimer)
-        log_.admem(QString::fromLatin1(word));
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QString::fromLatin1(word));
 }
 
 void Manager::start() {
@@ -67,33 +62,32 @@ void Manager::start() {
     // The switch list comes before any other output.
     for (const QString& arg : arguments_) {
         if (isHelpSwitch(arg)) {
-            log_.toSink(QString::fromLatin1(kHelpText));
+            rt_.log.toSink(QString::fromLatin1(kHelpText));
             break;
         }
     }
 
-    makeDirs({"logs", "AllEvents"});                                           // 2
-    digest_.getemailsconfig();                                                 // 3
-    settings_.linkel_addressing = root_.exists(QStringLiteral("linkel.cfg"));  // 4
-    settings_.disableExtern = false;
-    readOrCreateCharset(root_, log_, settings_);  // 5
-    settings_.disableExtern =
-        root_.exists(QStringLiteral("Disable_Frequent_External_query.txt"));  // 6
+    makeDirs({"logs", "AllEvents"});                                                 // 2
+    digest_.getemailsconfig();                                                       // 3
+    rt_.settings.linkel_addressing = rt_.root.exists(QStringLiteral("linkel.cfg"));  // 4
+    rt_.settings.disableExtern = false;
+    readOrCreateCharset(rt_.root, rt_.log, rt_.settings);  // 5
+    rt_.settings.disableExtern =
+        rt_.root.exists(QStringLiteral("Disable_Frequent_External_query.txt"));  // 6
     // "emailsout" receives the log digest; without it the digest would be lost.
     makeDirs({"emails", "emailstcp", "emails\\schedule", "db", "emailsout"});  // 7
-    subsystems_->translateTexts(QStringLiteral("ehs"));                        // 8
-    settings_.timing = readOrCreateAutoquery(root_, log_);                     // 9
-    settings_.smsadmins.clear();                                               // 11
-    settings_.smsreports.clear();
+    rt_.settings.timing = readOrCreateAutoquery(rt_.root, rt_.log);            // 9
+    rt_.settings.smsadmins.clear();                                            // 11
+    rt_.settings.smsreports.clear();
     notmanulalexec_ = false;
     state_.generateLayersVisible = false;
-    subsystems_->createSerialThread();                                             // 12
-    makeDirs({"batch"});                                                           // 13
-    makeDirs({"extern events"});                                                   // 15
-    runFirstRunInstallation(root_, log_);                                          // 16
-    settings_.smsadmins = readRecipients(root_, QStringLiteral("smsadmins.cfg"));  // 17
-    settings_.smsreports = readRecipients(root_, QStringLiteral("smsreports.cfg"));
-    subsystems_->registerSecurityZoneNames();  // 18
+    subsystems_->createSerialThread();                                                   // 12
+    makeDirs({"batch"});                                                                 // 13
+    makeDirs({"extern events"});                                                         // 15
+    runFirstRunInstallation(rt_.root, rt_.log);                                          // 16
+    rt_.settings.smsadmins = readRecipients(rt_.root, QStringLiteral("smsadmins.cfg"));  // 17
+    rt_.settings.smsreports = readRecipients(rt_.root, QStringLiteral("smsreports.cfg"));
+    subsystems_->loadModules();  // 18
     makeDirs({"logs",
               "logs\\status",
               "support",
@@ -113,13 +107,11 @@ void Manager::start() {
               "aliases",
               "aliases\\all",
               "smsout",
-              "smsin"});                                   // 19
-    settings_.logsize = readOrCreateLogsize(root_, log_);  // 20
-    log_.setLogSize(settings_.logsize);
+              "smsin"});                                            // 19
+    rt_.settings.logsize = readOrCreateLogsize(rt_.root, rt_.log);  // 20
+    rt_.log.setLogSize(rt_.settings.logsize);
     if (firstArgumentIs(arguments_, QStringLiteral("/adl")))  // 21
-        writeAudioNameLists(root_, log_);
-    subsystems_->loadExpanderAndZoneNames();  // 22
-    subsystems_->initMediaControl();
+        writeAudioNameLists(rt_.root, rt_.log);
     loadRecuActions();                  // 23
     QLocale::setDefault(QLocale::c());  // 24
     std::setlocale(LC_NUMERIC, "C");
@@ -131,8 +123,8 @@ void Manager::start() {
     smstimer.start();
     minuteClock.start();
 
-    flags_.TCP_INDEX_INC = 0;  // 28
-    applySwitches(arguments_, flags_, state_.options, effects_);
+    rt_.flags.TCP_INDEX_INC = 0;  // 28
+    applySwitches(arguments_, rt_.flags, state_.options, effects_);
     for (int i = 0; i < effects_.deviceTableRebuilds; ++i)
         subsystems_->buildDeviceTables();
     if (effects_.cancelRequested) {
@@ -142,7 +134,7 @@ void Manager::start() {
     if (effects_.disableOneHour)
         oneHour.stop();
     if (effects_.applyAdminSet)
-        settings_.timing = TimingSettings::adminSet();
+        rt_.settings.timing = TimingSettings::adminSet();
     if (effects_.linkelMenu)
         state_.mainVisible = false;
     buildMenu();
@@ -150,25 +142,22 @@ void Manager::start() {
 
     subsystems_->buildDeviceTables();   // 29
     captionn_ = state_.countdownLabel;  // 30
-    if (!(flags_.offline && !flags_.tcpqueryen))
+    if (!(rt_.flags.offline && !rt_.flags.tcpqueryen))
         subsystems_->startEventScan();  // 31
-    if (!flags_.offline && !flags_.via_linkel)
-        subsystems_->startSerialThread();                // 32
-    subsystems_->loadCommandAliases();                   // 33
-    subsystems_->translateTexts(QStringLiteral("ehs"));  // 34
-    startTcpEventHelpers();                              // 36
-    subsystems_->createConfigurationWindow();
-    log_.admem(QLatin1String("Velmar Manager started, data root ") + root_.root());
+    if (!rt_.flags.offline && !rt_.flags.via_linkel)
+        subsystems_->startSerialThread();  // 32
+    startTcpEventHelpers();                // 36
+    rt_.log.admem(QLatin1String("Velmar Manager started, data root ") + rt_.root.root());
     emit stateChanged();
 }
 
 void Manager::loadRecuActions() {
     recu_actions_.clear();
-    if (!root_.exists(QStringLiteral("heater.evt")))
+    if (!rt_.root.exists(QStringLiteral("heater.evt")))
         return;
-    const auto lines = readLines(root_.path(QStringLiteral("heater.evt")));
+    const auto lines = readLines(rt_.root.path(QStringLiteral("heater.evt")));
     if (!lines) {
-        log_.admem(QStringLiteral("Error reading file: heater.evt"));
+        rt_.log.admem(QStringLiteral("Error reading file: heater.evt"));
         return;
     }
     for (int i = 0; i < 53; ++i)
@@ -177,26 +166,26 @@ void Manager::loadRecuActions() {
 
 void Manager::findAudioExt() {
     const QStringList files =
-        listDir(root_.path(QStringLiteral("audios")), QStringLiteral("*.*"), EntryKind::Files);
+        listDir(rt_.root.path(QStringLiteral("audios")), QStringLiteral("*.*"), EntryKind::Files);
     if (files.isEmpty())
         return;
     const QString& first = files.first();
     const int dot = first.lastIndexOf(QLatin1Char('.'));
-    audioext_ = dot >= 0 ? first.mid(dot) : QString();
+    rt_.settings.audioext = dot >= 0 ? first.mid(dot) : QString();
 }
 
 void Manager::startTcpEventHelpers() {
     const QString setup = QStringLiteral("bin\\LinkelSetup.exe");
     auto copyHelpers = [this, &setup] {
-        if (!root_.exists(setup))
+        if (!rt_.root.exists(setup))
             return;
-        logFiles_.cp(setup, QStringLiteral("bin\\PushEvent.exe"), true);
-        logFiles_.cp(setup, QStringLiteral("bin\\RunEvent.exe"), true);
+        rt_.logFiles.cp(setup, QStringLiteral("bin\\PushEvent.exe"), true);
+        rt_.logFiles.cp(setup, QStringLiteral("bin\\RunEvent.exe"), true);
     };
     copyHelpers();
-    if (!root_.exists(QStringLiteral("bin\\tcpevent.cfg")))
+    if (!rt_.root.exists(QStringLiteral("bin\\tcpevent.cfg")))
         copyHelpers();
-    settings_.tcpEvent = readOrCreateTcpEventCfg(root_, log_);
+    rt_.settings.tcpEvent = readOrCreateTcpEventCfg(rt_.root, rt_.log);
 }
 
 void Manager::buildMenu() {
@@ -211,7 +200,7 @@ void Manager::buildMenu() {
         {MenuAction::QuartelConfiguration, QStringLiteral("Quartel Configuration"),
          QStringLiteral("Configuration / Programming Quartel Devices"), !linkel, false},
         {MenuAction::RunCommand, QStringLiteral("Run Command"), QString(), true,
-         flags_.linkel_companion},
+         rt_.flags.linkel_companion},
         {MenuAction::Heating, QStringLiteral("Heating"), QString(), true, false},
         {MenuAction::About, QStringLiteral("About"), QStringLiteral("About Application"), true,
          true},
@@ -248,8 +237,8 @@ void Manager::setOption(int index, bool checked) {
 void Manager::timer1Tick() {
     debugLog("tm1");
     if (firstArgumentIs(arguments_, QStringLiteral("/cdr"))) {
-        if (!subsystems_->generateLayers())
-            log_.admem(QStringLiteral("Layer generation not available: /cdr"));
+        if (!rt_.actions.run(QStringLiteral("GenerateLayers")))
+            rt_.log.admem(QStringLiteral("Layer generation not available: /cdr"));
         shutdown();
         return;
     }
@@ -259,22 +248,22 @@ void Manager::timer1Tick() {
     mainWindowActivated();
     Timer1.setInterval(1000);
     state_.progress = std::min(state_.progress + 3, state_.progressMax);
-    flags_.timer_start -= 1;
+    rt_.flags.timer_start -= 1;
     state_.countdownLabel =
-        captionn_ + QLatin1Char(' ') + QString::number(flags_.timer_start) + QLatin1String(" s");
-    if (flags_.timer_start == 0) {
+        captionn_ + QLatin1Char(' ') + QString::number(rt_.flags.timer_start) + QLatin1String(" s");
+    if (rt_.flags.timer_start == 0) {
         Timer1.stop();
         run();
         state_.resultsVisible = true;
         state_.mainVisible = false;
     }
-    if (flags_.offline) {
+    if (rt_.flags.offline) {
         UpdateAfterReset.stop();
         subsystems_->stopConfigurationTimers();
         AutoQuery.stop();
         oneHour.stop();
         smstimer.stop();
-        flags_.timer_start = 0;
+        rt_.flags.timer_start = 0;
         run();
         stopMainTimers();
     }
@@ -285,7 +274,7 @@ void Manager::timer1Tick() {
 
 void Manager::stopMainTimers() {
     for (QTimer* t : {&Timer1, &AutoQuery, &UpdateAfterReset, &Cancelbut, &oneHour, &smstimer,
-                      &Timer2, &Timertcp, &minuteClock})
+                      &Timer2, &minuteClock})
         t->stop();
     if (!shutDown_)
         subsystems_->stopConfigurationTimers();
@@ -305,8 +294,8 @@ void Manager::run() {
     UpdateAfterReset.start();
     state_.trayEnabled = true;
     subsystems_->startPanelServer();
-    if (flags_.mobile && !subsystems_->showMobileExports())
-        log_.admem(QStringLiteral("Mobile export not available: /mobile"));
+    if (rt_.flags.mobile && !rt_.actions.run(QStringLiteral("MobileExport")))
+        rt_.log.admem(QStringLiteral("Mobile export not available: /mobile"));
     emit stateChanged();
 }
 
@@ -315,7 +304,7 @@ void Manager::cancel() {
     Timer1.stop();
     state_.mainVisible = false;
     state_.resultsVisible = true;
-    notstart_ = true;
+    rt_.flags.notstart = true;
     queryTimer.pause(5000);
     emit stateChanged();
 }
@@ -330,7 +319,7 @@ void Manager::cancelbutTick() {
 void Manager::oneHourTick() {
     oneHour.setInterval(36000000);
     debugLog("one hour");
-    log_.armCheck();
+    rt_.log.armCheck();
 }
 
 void Manager::smstimerTick() {
@@ -350,7 +339,7 @@ void Manager::updateAfterResetTick() {
     // Without an update sequence the start-up phase ends at once; the query cycle follows
     // 15 s later, as after the last update step.
     UpdateAfterReset.stop();
-    notstart_ = true;
+    rt_.flags.notstart = true;
     queryTimer.pause(15000);
 }
 
@@ -365,7 +354,7 @@ void Manager::minuteClockTick() {
 }
 
 void Manager::mainWindowActivated() {
-    log_.armCheck();
+    rt_.log.armCheck();
 }
 
 void Manager::trigger(MenuAction action) {
@@ -378,12 +367,12 @@ void Manager::trigger(MenuAction action) {
             emit stateChanged();
             break;
         case MenuAction::RunCommand:
-            if (flags_.linkel_companion) {
-                const TcpEventLauncher& l = settings_.tcpEvent;
+            if (rt_.flags.linkel_companion) {
+                const TcpEventLauncher& l = rt_.settings.tcpEvent;
                 if (l.program.isEmpty() ||
                     !QProcess::startDetached(l.program, QProcess::splitCommand(l.parameters),
                                              l.workingDirectory)) {
-                    log_.admem(QLatin1String("Error starting program: ") + l.program);
+                    rt_.log.admem(QLatin1String("Error starting program: ") + l.program);
                 }
                 return;
             }
@@ -406,9 +395,9 @@ void Manager::shutdown() {
     subsystems_->closeSerialPort();
     const QString error = subsystems_->stopPanelServer();
     if (!error.isEmpty())
-        log_.admem(QLatin1String("Error deactivating server socket: ") + error);
+        rt_.log.admem(QLatin1String("Error deactivating server socket: ") + error);
     subsystems_->joinThreads(1000);
-    log_.admem(QStringLiteral("Velmar Manager shut down"));
+    rt_.log.admem(QStringLiteral("Velmar Manager shut down"));
     emit quitRequested(0);
 }
 

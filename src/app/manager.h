@@ -10,12 +10,9 @@
 #include "app/config_files.h"
 #include "app/subsystems.h"
 #include "app/switches.h"
-#include "base/clock.h"
-#include "base/data_root.h"
-#include "events/query_timer.h"
-#include "log/event_log.h"
+#include "bus/query_timer.h"
 #include "log/log_digest.h"
-#include "log/log_files.h"
+#include "log/runtime.h"
 
 namespace velmar {
 
@@ -58,35 +55,33 @@ struct MainWindowState {
     std::vector<MenuEntry> menu;
 };
 
-// The manager context: the data root, the event log, the settings and flags, the main
-// window's timers and the start-up, countdown, "Run", "Cancel" and shutdown logic. Windows are
+// The main window's model: its timers and the start-up, countdown, "Run", "Cancel" and shutdown
+// logic over the runtime (data root, log, settings, flags) and the modules' steps. Windows are
 // thin views over it.
 class Manager : public QObject {
     Q_OBJECT
   public:
     // `arguments` are the documented switches only (the Linux options already taken out).
-    Manager(const QString& dataRoot, QStringList arguments, const Clock& clock,
-            Subsystems* subsystems = nullptr, QObject* parent = nullptr);
+    Manager(Runtime& rt, QStringList arguments, Subsystems* subsystems = nullptr,
+            QObject* parent = nullptr);
     ~Manager() override;
 
     // Start-up steps 1-36, then the timers run.
     void start();
 
-    const DataRoot& dataRoot() const { return root_; }
-    const Clock& clock() const { return clock_; }
-    EventLog& log() { return log_; }
-    LogFiles& logFiles() { return logFiles_; }
+    Runtime& runtime() { return rt_; }
+    const DataRoot& dataRoot() const { return rt_.root; }
+    const Clock& clock() const { return rt_.clock; }
+    EventLog& log() { return rt_.log; }
+    LogFiles& logFiles() { return rt_.logFiles; }
     LogDigest& logDigest() { return digest_; }
-    const Settings& settings() const { return settings_; }
-    const StartupFlags& flags() const { return flags_; }
+    const Settings& settings() const { return rt_.settings; }
+    const RuntimeFlags& flags() const { return rt_.flags; }
     const MainWindowState& windowState() const { return state_; }
-    const QString& audioext() const { return audioext_; }
+    const QString& audioext() const { return rt_.settings.audioext; }
     const QStringList& recu_actions() const { return recu_actions_; }
-    bool notstart() const { return notstart_; }
-    const bool& notstartRef() const { return notstart_; }
-    void setNotstart(bool value) { notstart_ = value; }
-    // The Linkel's query mode shifts the status frames by its length byte.
-    void setTcpIndexInc(std::int32_t value) { flags_.TCP_INDEX_INC = value; }
+    bool notstart() const { return rt_.flags.notstart; }
+    void setNotstart(bool value) { rt_.flags.notstart = value; }
     bool terminating() const { return Terminat_.load(); }
     const QStringList& arguments() const { return arguments_; }
     Subsystems& subsystems() { return *subsystems_; }
@@ -114,7 +109,6 @@ class Manager : public QObject {
     QTimer oneHour;
     QTimer smstimer;
     QTimer Timer2;
-    QTimer Timertcp;
     // The configuration window's one-minute clock (log digest, PC-side schedule).
     QTimer minuteClock;
 
@@ -141,22 +135,15 @@ class Manager : public QObject {
     void stopMainTimers();
     void makeDirs(std::initializer_list<const char*> names);
 
+    Runtime& rt_;
     QStringList arguments_;
-    const Clock& clock_;
-    DataRoot root_;
-    EventLog log_;
-    LogFiles logFiles_;
     LogDigest digest_;
-    Settings settings_;
-    StartupFlags flags_;
     SwitchEffects effects_;
     MainWindowState state_;
     std::unique_ptr<Subsystems> ownSubsystems_;
     Subsystems* subsystems_;
     QString captionn_;
-    QString audioext_ = QStringLiteral(".mp3");
     QStringList recu_actions_;
-    bool notstart_ = false;
     bool notmanulalexec_ = false;
     bool started_ = false;
     bool ran_ = false;

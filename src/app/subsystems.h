@@ -4,32 +4,25 @@
 
 namespace velmar {
 
-// The parts of start-up, "Run" and shutdown that belong to the bus, the registry, the event
-// engine, the panel server and the other subsystems. Each method has a do-nothing default; the
-// subsystems override what they own. All methods run on the main thread and must not throw.
+// The steps of start-up, the countdown, "Run" and shutdown that the manager hands to the
+// program's modules (bus, devices, events, panels, heating, ...), in the documented order. Each
+// method has a do-nothing default; the modules' list implements them. All methods run on the
+// main thread and must not throw. Named actions ("GenerateLayers", "MobileExport", ...) go
+// through the runtime's action table instead.
 class Subsystems {
   public:
     virtual ~Subsystems() = default;
 
     // Start-up
-    virtual void translateTexts(const QString& /*windowKey*/) {}
     virtual void createSerialThread() {}
-    virtual void startSerialThread() {}
-    virtual void registerSecurityZoneNames() {}
-    virtual void loadExpanderAndZoneNames() {}
-    virtual void initMediaControl() {}
+    // The modules load their files and tables and subscribe to their messages (where the
+    // documented start-up registers the security zones, before the device tables are built).
+    virtual void loadModules() {}
     virtual void buildDeviceTables() {}
     virtual void startEventScan() {}
-    virtual void loadCommandAliases() {}
-    // After the main window's start-up: the configuration window is created (device state
-    // records, Ethernet devices).
-    virtual void createConfigurationWindow() {}
+    virtual void startSerialThread() {}
 
     // Countdown and "Run"
-    // "/cdr" and "Run" with "/mobile": each returns false while its export is not built, and
-    // the manager then logs that it is not available.
-    virtual bool generateLayers() { return false; }
-    virtual bool showMobileExports() { return false; }
     virtual void startPanelServer() {}         // "Run"
     virtual void configWindowInitialWork() {}  // `Timer2`
     virtual void startHelperSupervision() {}   // `smstimer`

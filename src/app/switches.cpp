@@ -30,7 +30,7 @@ bool firstArgumentIs(const QStringList& arguments, const QString& sw) {
     return !arguments.isEmpty() && arguments.first().compare(sw, Qt::CaseInsensitive) == 0;
 }
 
-void applySwitches(const QStringList& arguments, StartupFlags& flags, StartupOptions& options,
+void applySwitches(const QStringList& arguments, RuntimeFlags& flags, StartupOptions& options,
                    SwitchEffects& effects) {
     for (const QString& arg : arguments) {
         auto is = [&arg](const char* sw) {

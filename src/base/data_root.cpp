@@ -27,7 +27,7 @@ QString dataRootFromWorkingDir(const QString& workingDir) {
     return dir;
 }
 
-DataRoot::DataRoot(QString root) : root_(std::move(root)) {
+DataRoot::DataRoot(QString root, const Clock* clock) : root_(std::move(root)), clock_(clock) {
     if (!root_.endsWith(QLatin1Char('/')))
         root_ += QLatin1Char('/');
 }
@@ -39,10 +39,10 @@ bool existsNoFollow(const QString& p) {
     return ::lstat(QFile::encodeName(p).constData(), &st) == 0;
 }
 
-std::int64_t nowNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+// Wall time in nanoseconds, the time base of the folders' modification times.
+std::int64_t nowNs(const Clock* clock) {
+    static const SystemClock system;
+    return (clock ? *clock : static_cast<const Clock&>(system)).now().toMSecsSinceEpoch() * 1000000;
 }
 
 // Listings of the folders in which a name was looked for in another case, kept while the
@@ -52,7 +52,7 @@ std::int64_t nowNs() {
 class FolderCache {
   public:
     // The entry of `dir` whose name equals `name` in any case, or an empty string.
-    QString find(const QString& dir, const QString& name) {
+    QString find(const QString& dir, const QString& name, const Clock* clock) {
         struct stat st {};
         const QByteArray native = QFile::encodeName(dir);
         if (::stat(native.constData(), &st) != 0)
@@ -66,7 +66,7 @@ class FolderCache {
                 folders_.clear();
             Folder folder;
             folder.mtime = mtime;
-            folder.listedAt = nowNs();
+            folder.listedAt = nowNs(clock);
             const QStringList entries = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden |
                                                             QDir::System | QDir::NoDotAndDotDot);
             for (const QString& e : entries)
@@ -96,10 +96,10 @@ FolderCache& folderCache() {
 }  // namespace
 
 QString resolveCaseInsensitive(const QString& base, const QString& relative) {
-    return resolve(base, relative, nullptr);
+    return resolve(base, relative, nullptr, nullptr);
 }
 
-QString resolve(const QString& base, const QString& relative, bool* exists) {
+QString resolve(const QString& base, const QString& relative, bool* exists, const Clock* clock) {
     QString result = base;
     if (!result.endsWith(QLatin1Char('/')))
         result += QLatin1Char('/');
@@ -118,7 +118,7 @@ QString resolve(const QString& base, const QString& relative, bool* exists) {
         QString chosen = part;
         if (parentExists && part != QLatin1String(".") && part != QLatin1String("..")) {
             if (!existsNoFollow(result + part)) {
-                const QString found = folderCache().find(result, part);
+                const QString found = folderCache().find(result, part, clock);
                 parentExists = !found.isEmpty();
                 if (parentExists)
                     chosen = found;
@@ -139,14 +139,14 @@ QString resolve(const QString& base, const QString& relative, bool* exists) {
 QString DataRoot::path(const QString& relativeName) const {
     QString rel = relativeName;
     rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return resolveCaseInsensitive(root_, rel);
+    return resolve(root_, rel, nullptr, clock_);
 }
 
 bool DataRoot::exists(const QString& relativeName) const {
     QString rel = relativeName;
     rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
     bool found = false;
-    resolve(root_, rel, &found);
+    resolve(root_, rel, &found, clock_);
     return found;
 }
 

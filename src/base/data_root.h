@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "base/clock.h"
+
 namespace velmar {
 
 // The data root is the working directory with a final "bin" component (any case) removed; it
@@ -15,7 +17,8 @@ QString dataRootFromWorkingDir(const QString& workingDir);
 // isValidName() before they are joined into a relative name.
 class DataRoot {
   public:
-    explicit DataRoot(QString root);
+    // `clock`: the time base of the folder listings' ages (the system's when none is given).
+    explicit DataRoot(QString root, const Clock* clock = nullptr);
 
     const QString& root() const { return root_; }
     QString path(const QString& relativeName) const;
@@ -25,12 +28,15 @@ class DataRoot {
 
   private:
     QString root_;
+    const Clock* clock_;
 };
 
 // Resolves `relative` ("/"-separated) below the existing directory `base`, matching each
 // existing component case-insensitively. Exported for the registry and tests.
 QString resolveCaseInsensitive(const QString& base, const QString& relative);
-// The same, telling through `exists` (when not null) whether the entry exists.
-QString resolve(const QString& base, const QString& relative, bool* exists);
+// The same, telling through `exists` (when not null) whether the entry exists. `clock` dates
+// the folder listings kept for the case-insensitive look-ups (the system's when null).
+QString resolve(const QString& base, const QString& relative, bool* exists,
+                const Clock* clock = nullptr);
 
 }  // namespace velmar

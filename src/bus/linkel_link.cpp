@@ -2,8 +2,6 @@
 
 #include <QHostAddress>
 
-#include "log/event_log.h"
-
 namespace velmar {
 
 namespace {
@@ -15,34 +13,36 @@ constexpr int kQuietTicks = 5;
 
 }  // namespace
 
-LinkelLink::LinkelLink(Context ctx, const LinkelNetConfig& config, QObject* parent)
-    : QObject(parent), ctx_(std::move(ctx)), config_(config) {
+LinkelLink::LinkelLink(Runtime& rt, BusPort& port, MessageDispatcher& messages,
+                       const LinkelNetConfig& config, QObject* parent)
+    : QObject(parent), rt_(rt), port_(port), messages_(messages), config_(config) {
     reply = [this](const QByteArray& bytes) {
         if (berkeley.state() == QAbstractSocket::ConnectedState)
             berkeley.write(bytes);
     };
     connect(&berkeley, &QTcpSocket::hostFound, this,
-            [this] { ctx_.log.admem(QStringLiteral("TCP Server Lookup")); });
+            [this] { rt_.log.admem(QStringLiteral("TCP Server Lookup")); });
     connect(&berkeley, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
         if (s == QAbstractSocket::ConnectingState)
-            ctx_.log.admem(QStringLiteral("Connecting to Linkel"));
+            rt_.log.admem(QStringLiteral("Connecting to Linkel"));
     });
     connect(&berkeley, &QTcpSocket::connected, this,
-            [this] { ctx_.log.admem(QStringLiteral("Connected to Linkel")); });
+            [this] { rt_.log.admem(QStringLiteral("Connected to Linkel")); });
     connect(&berkeley, &QTcpSocket::disconnected, this, [this] {
-        ctx_.flags.tcpgatewayenabled = false;
-        ctx_.log.admem(QStringLiteral("Disconnect from Linkel"));
+        port_.flags.tcpgatewayenabled = false;
+        rt_.log.admem(QStringLiteral("Disconnect from Linkel"));
         SocketStatus_ = AwaitChallenge;
     });
     connect(&berkeley, &QTcpSocket::errorOccurred, this, [this] {
-        ctx_.log.admem(QLatin1String("Connection to Linkel Error: ") + berkeley.errorString());
+        rt_.log.admem(QLatin1String("Connection to Linkel Error: ") + berkeley.errorString());
     });
     connect(&berkeley, &QTcpSocket::readyRead, this, &LinkelLink::berkeleyRead);
-    connect(&ctx_.Timertcp, &QTimer::timeout, this, &LinkelLink::TimertcpTimer);
+    Timertcp.setInterval(5);
+    connect(&Timertcp, &QTimer::timeout, this, &LinkelLink::TimertcpTimer);
 }
 
 LinkelLink::~LinkelLink() {
-    ctx_.Timertcp.stop();
+    Timertcp.stop();
     berkeley.abort();
 }
 
@@ -56,8 +56,8 @@ void LinkelLink::beginLogin(int mode) {
     ticdta = 0;
     queryStale_ = 0;
     berkeley.abort();
-    ctx_.Timertcp.setInterval(5);
-    ctx_.Timertcp.start();
+    Timertcp.setInterval(5);
+    Timertcp.start();
 }
 
 void LinkelLink::sendsoc(int mode) {
@@ -66,11 +66,11 @@ void LinkelLink::sendsoc(int mode) {
 }
 
 void LinkelLink::KillSocket() {
-    ctx_.log.admem(QStringLiteral("TCP Connection kill socket"));
+    rt_.log.admem(QStringLiteral("TCP Connection kill socket"));
     SocketStatus_ = AwaitChallenge;
     login_.clear();
-    ctx_.Timertcp.stop();
-    ctx_.flags.tcpgatewayenabled = false;
+    Timertcp.stop();
+    port_.flags.tcpgatewayenabled = false;
     berkeley.abort();
 }
 
@@ -105,7 +105,7 @@ void LinkelLink::received(const QByteArray& bytes) {
                 at += room;
                 // A bus that never pauses still gets its bytes handed over in bounded blocks.
                 if (rxbufff.size() >= kMaxCollected) {
-                    ctx_.ReadFromEthernet(rxbufff);
+                    handOver(rxbufff);
                     rxbufff.clear();
                 }
             }
@@ -124,13 +124,13 @@ void LinkelLink::loginStep() {
         if (SocketStatus_ == AwaitChallenge) {
             if (login_.size() < 6)
                 return;
-            ctx_.log.admem(QStringLiteral("Receive Challange Code"));
+            rt_.log.admem(QStringLiteral("Receive Challange Code"));
             const auto response = CalculateChalangeResponse(
                 reinterpret_cast<const std::uint8_t*>(login_.constData()), config_.H);
             login_.remove(0, 6);
             send(QByteArray(reinterpret_cast<const char*>(response.data()),
                             static_cast<qsizetype>(response.size())));
-            ctx_.log.admem(QStringLiteral("Sending Response Code"));
+            rt_.log.admem(QStringLiteral("Sending Response Code"));
             SocketStatus_ = AwaitAcceptance;
             continue;
         }
@@ -138,7 +138,7 @@ void LinkelLink::loginStep() {
         login_.remove(0, 1);
         if (SocketStatus_ == AwaitConfirmation) {
             if (byte == '+') {
-                ctx_.log.admem(QStringLiteral("Data Confirmed"));
+                rt_.log.admem(QStringLiteral("Data Confirmed"));
                 send(QByteArray(1, '\0'));
                 KillSocket();
             }
@@ -146,21 +146,20 @@ void LinkelLink::loginStep() {
         }
         if (byte != '>')
             continue;
-        ctx_.log.admem(QStringLiteral("Accepted"));
+        rt_.log.admem(QStringLiteral("Accepted"));
         TimeOutClientSocket = 0;
         if (tcpmode == 1) {
-            ctx_.log.admem(QStringLiteral("Receive Query Mode"));
+            rt_.log.admem(QStringLiteral("Receive Query Mode"));
             SocketStatus_ = Query;
         } else {
-            ctx_.flags.tcpgatewayenabled = true;
+            port_.flags.tcpgatewayenabled = true;
             rxbufff.clear();
             SocketStatus_ = Transparent;
-            if (ctx_.tcpqueryen) {
-                ctx_.AutoQuery.start();
-                ctx_.log.admem(
-                    QStringLiteral("Transparent Uart 1 <-> Ethernet with query enabled"));
+            if (rt_.flags.tcpqueryen) {
+                port_.AutoQuery.start();
+                rt_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet with query enabled"));
             } else {
-                ctx_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet"));
+                rt_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet"));
             }
         }
         send(QByteArray(1, static_cast<char>(tcpmode)));
@@ -189,11 +188,19 @@ void LinkelLink::queryBytes(const QByteArray& bytes) {
             return;
         const QByteArray record = queryBuf_.left(length + 1);
         queryBuf_.remove(0, length + 1);
-        if (record.size() >= kLinkelRecordSize)
-            ctx_.linkelRecord(record);
-        else
-            ctx_.statusRecord(record);
+        if (record.size() >= kLinkelRecordSize) {
+            messages_.dispatch(msg::LinkelRecord{record});
+        } else {
+            // The messages of a query record start after its length byte.
+            rt_.flags.TCP_INDEX_INC = 1;
+            messages_.dispatch(msg::QueryRecord{record});
+        }
     }
+}
+
+void LinkelLink::handOver(const QByteArray& block) {
+    if (ReadFromEthernet)
+        ReadFromEthernet(block);
 }
 
 void LinkelLink::TimertcpTimer() {
@@ -208,7 +215,7 @@ void LinkelLink::TimertcpTimer() {
     if (ticdta == 1 && !rxbufff.isEmpty()) {
         const QByteArray block = rxbufff;
         rxbufff.clear();
-        ctx_.ReadFromEthernet(block);
+        handOver(block);
     }
 }
 

@@ -6,36 +6,24 @@
 #include <QTimer>
 #include <functional>
 
-#include "bus/frame_writer.h"
+#include "bus/bus_port.h"
 #include "bus/linkel_config.h"
-#include "events/query_timer.h"
+#include "bus/messages.h"
+#include "log/runtime.h"
 
 namespace velmar {
-
-class EventLog;
 
 // The TCP connection to the Linkel, the Ethernet communication controller, used instead of the
 // serial port. The PC logs in with the challenge response, then selects a mode: in the
 // transparent mode (3) the connection carries the bus both ways, in the query mode (1) the
-// Linkel pushes status records. Runs on the main thread: socket events and the 5 ms link timer.
+// Linkel pushes status records. Runs on the main thread: socket events and the 5 ms link timer
+// `Timertcp`. Transparent-mode bytes go to `ReadFromEthernet`; query-mode records go to the
+// dispatcher: a controller's record (byte 0 its length) as a query record, the Linkel's own
+// record as a Linkel record. A controller's record never reaches the Linkel's decoding, where it
+// would clear the Linkel's flags.
 class LinkelLink : public QObject, public TcpOutput {
     Q_OBJECT
   public:
-    struct Context {
-        EventLog& log;
-        BusFlags& flags;  // `tcpgatewayenabled`: the frame writers send through this link
-        QueryTimer& AutoQuery;
-        QTimer& Timertcp;  // the link timer, 5 ms
-        const bool& tcpqueryen;
-        // Transparent mode: a block of bytes from the bus (after four quiet link ticks).
-        std::function<void(const QByteArray&)> ReadFromEthernet;
-        // Query mode, byte 0 of a record being its length: a controller's status record, and
-        // the Linkel's own record. A controller's record never goes to the Linkel's decoding,
-        // where it would clear the Linkel's flags.
-        std::function<void(const QByteArray&)> statusRecord;
-        std::function<void(const QByteArray&)> linkelRecord;
-    };
-
     enum Status {
         AwaitChallenge = 0,
         AwaitAcceptance = 1,
@@ -48,7 +36,8 @@ class LinkelLink : public QObject, public TcpOutput {
     // Transparent-mode bytes collected before a hand-over is forced.
     static constexpr int kMaxCollected = 65556;
 
-    LinkelLink(Context ctx, const LinkelNetConfig& config, QObject* parent = nullptr);
+    LinkelLink(Runtime& rt, BusPort& port, MessageDispatcher& messages,
+               const LinkelNetConfig& config, QObject* parent = nullptr);
     ~LinkelLink() override;
 
     void setConfig(const LinkelNetConfig& config) { config_ = config; }
@@ -69,14 +58,21 @@ class LinkelLink : public QObject, public TcpOutput {
     void TimertcpTimer();
     // Where answers go; the socket by default.
     std::function<void(const QByteArray&)> reply;
+    // Transparent mode: a block of bytes from the bus (after four quiet link ticks).
+    std::function<void(const QByteArray&)> ReadFromEthernet;
+    // The link timer, 5 ms.
+    QTimer Timertcp;
 
   private:
     void berkeleyRead();
     void send(const QByteArray& bytes);
     void loginStep();
     void queryBytes(const QByteArray& bytes);
+    void handOver(const QByteArray& block);
 
-    Context ctx_;
+    Runtime& rt_;
+    BusPort& port_;
+    MessageDispatcher& messages_;
     LinkelNetConfig config_;
     QTcpSocket berkeley;
     int SocketStatus_ = AwaitChallenge;

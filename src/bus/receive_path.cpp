@@ -2,7 +2,6 @@
 
 #include "base/cp1250.h"
 #include "bus/message_decoder.h"
-#include "log/event_log.h"
 
 namespace velmar {
 
@@ -15,7 +14,7 @@ int byteAt(const QByteArray& b, int i) {
 }  // namespace
 
 void ReceivePath::restartQueryTimer(int ms) {
-    ctx_.AutoQuery.pause(ms);
+    port_.AutoQuery.pause(ms);
 }
 
 // Relay blocks pass between controllers through the PC: 29 bytes, byte 0 = 26, byte 5 "b" or
@@ -25,100 +24,98 @@ bool ReceivePath::relayBlock(QByteArray& block, bool tcp) {
     const int kind = byteAt(block, 5);
     if (byteAt(block, 0) != 26 || (kind != 'b' && kind != 'f'))
         return false;
-    if (!tcp && ctx_.AutoQuery.isActive())
+    if (!tcp && port_.AutoQuery.isActive())
         restartQueryTimer(489);
-    if (tcp || ctx_.debugtimer) {
+    if (tcp || rt_.flags.debugtimer) {
         QString line = QLatin1String(kind == 'b' ? "R " : (tcp ? "C " : "c "));
         for (int i = 1; i <= 10; ++i) {
             if (i > 1)
                 line += QLatin1Char(' ');
             line += QString::number(byteAt(block, i));
         }
-        ctx_.log.admem(line);
+        rt_.log.admem(line);
     }
     QByteArray relay = block.left(29);
     if (relay.size() < 29)
         relay.append(29 - relay.size(), '\0');
     if (byteAt(block, 1) != 254 && byteAt(block, 2) != 254) {
         if (tcp) {
-            if (ctx_.tcp)
-                ctx_.tcp->SendViaTcp(relay, 29);
-        } else if (ctx_.serial) {
-            ctx_.serial->writeFrame(relay);
+            if (tcp_)
+                tcp_->SendViaTcp(relay, 29);
+        } else if (serial_) {
+            serial_->writeFrame(relay);
         }
     } else if (kind == 'b') {
         relay[5] = 'f';
         relay[19] = 'f';
-        ctx_.writer.write_bin_rs232(relay, false);
+        port_.writer.write_bin_rs232(relay, false);
     }
-    ctx_.writer.setWasSend(false);
+    port_.writer.setWasSend(false);
     return true;
 }
 
 void ReceivePath::markers(const QByteArray& block, bool tcp) {
     if (block.contains("lOKWRROM"))
-        ctx_.programming.onBlockWritten(tcp);
+        messages_.dispatch(msg::BlockWritten{tcp});
     if (block.contains("lERWRROM")) {
-        ctx_.log.admem(QStringLiteral("error write mem"));
-        ctx_.programming.onBlockRefused();
+        rt_.log.admem(QStringLiteral("error write mem"));
+        messages_.dispatch(msg::BlockRefused{});
     }
     if (block.contains("lALARM"))
-        restartQueryTimer(ctx_.timing.AFTER_ALARM_RECEPTION);
-    if (!ctx_.notstart)
+        restartQueryTimer(rt_.settings.timing.AFTER_ALARM_RECEPTION);
+    if (!rt_.flags.notstart)
         return;
     // "lRESTART" also holds "lRES": such a block is handled twice, as the controllers expect.
     for (const char* notice : {"lRESTART", "lRES"}) {
         if (!block.contains(notice))
             continue;
-        ctx_.AutoQuery.stop();
-        ctx_.AutoQuery.set(QueryTimer::Branch::Wait, ctx_.timing.WAIT_FOR_RESET_DEV);
-        rcv_adrh = byteAt(block, ctx_.flags.linkel_addressing ? 3 : 0);
-        rcv_adrl = byteAt(block, ctx_.flags.linkel_addressing ? 4 : 1);
-        if (!ctx_.programming.afterRestartActive())
-            ctx_.programming.startAfterRestart(3100, rcv_adrh, rcv_adrl);
+        port_.AutoQuery.stop();
+        port_.AutoQuery.set(QueryTimer::Branch::Wait, rt_.settings.timing.WAIT_FOR_RESET_DEV);
+        rcv_adrh = byteAt(block, port_.flags.linkel_addressing ? 3 : 0);
+        rcv_adrl = byteAt(block, port_.flags.linkel_addressing ? 4 : 1);
+        messages_.dispatch(msg::RestartNotice{{rcv_adrh, rcv_adrl}});
     }
 }
 
 void ReceivePath::confirmEcho(const QByteArray& block, bool tcp) {
-    const FrameWriter::EchoState echo = ctx_.writer.echo();
+    const FrameWriter::EchoState echo = port_.writer.echo();
     if (!echo.was_send) {
         cmd_stat = 0;
         return;
     }
     // The comparison covers the frame the echo reference belongs to.
     const int size = echo.sentFrameLength - 1;
-    const bool linkel = ctx_.flags.linkel_addressing;
+    const bool linkel = port_.flags.linkel_addressing;
     if (FrameWriter::cmpbuf(echo.sent, block, size, linkel) != 0) {
-        ctx_.writer.setWasSend(false);
+        port_.writer.setWasSend(false);
         if (tcp)
-            ctx_.writer.clearSent(echo.sentFrameLength);
+            port_.writer.clearSent(echo.sentFrameLength);
         cmd_stat = 0;
         return;
     }
     const QByteArray& sent = echo.sent;
     if (!linkel) {
-        if (tcp && ctx_.runCommand) {
-            ctx_.runCommand(static_cast<std::uint8_t>(sent[0]), static_cast<std::uint8_t>(sent[1]),
-                            QByteArrayLiteral("OK"));
+        if (tcp && runCommand) {
+            runCommand({byteAt(sent, 0), byteAt(sent, 1)}, QByteArrayLiteral("OK"));
         } else {
             QByteArray ok(1, 4);
             ok += sent.mid(0, 2);
             ok += "OK";
-            ctx_.writer.Write_rs232(ok);
+            port_.writer.Write_rs232(ok);
         }
     } else if (byteAt(sent, 1) == 254 && byteAt(sent, 2) == 254) {
         QByteArray ok(1, 6);
         ok += sent.mid(3, 2);
         ok += sent.mid(1, 2);
         ok += "OK";
-        ctx_.writer.Write_rs232(ok);
+        port_.writer.Write_rs232(ok);
     } else {
-        ctx_.writer.write_bin_rs232(block, false);
+        port_.writer.write_bin_rs232(block, false);
     }
     cmd_stat = 1;
-    ctx_.writer.setWasSend(false);
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QStringLiteral(">>OK"));
+    port_.writer.setWasSend(false);
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QStringLiteral(">>OK"));
 }
 
 void ReceivePath::processSerialBlock(QByteArray block) {
@@ -136,14 +133,14 @@ void ReceivePath::process(QByteArray block, bool tcp) {
         block.truncate(kMaxBlock);
     if (relayBlock(block, tcp))
         return;
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QLatin1String("<<") + fromCp1250(block));
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QLatin1String("<<") + fromCp1250(block));
     markers(block, tcp);
     confirmEcho(block, tcp);
     // Through a Linkel only what follows a frame that carried the PC's address is decoded.
-    const QByteArray sent = ctx_.writer.echo().sent;
-    if (!ctx_.flags.linkel_addressing || (byteAt(sent, 1) == 254 && byteAt(sent, 2) == 254))
-        ctx_.decoder.DecodeMessageBuff(block);
+    const QByteArray sent = port_.writer.echo().sent;
+    if (!port_.flags.linkel_addressing || (byteAt(sent, 1) == 254 && byteAt(sent, 2) == 254))
+        decoder_.DecodeMessageBuff(block);
 }
 
 }  // namespace velmar

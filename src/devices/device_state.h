@@ -75,20 +75,6 @@ struct an {
     std::array<bool, 8> in{}, inprev{};
 };
 
-// Heating controller state (one per system).
-struct ThermelState {
-    // Temperatures of channels 0..15 in degrees, and of the frame before.
-    std::array<double, 16> HADC{}, HADCPrev{};
-    std::int32_t CURRENT_PGM = 0;
-    std::int32_t current_program = 0;
-    std::int32_t recu_speed = 0;        // ventilation level 0..3
-    std::int32_t recu_temperature = 0;  // set temperature 0..31
-    std::int32_t kom_level = 0;         // fireplace level 0..7
-    QString _recu_mode;
-    // Ventilation, boiler, solar and fireplace texts.
-    QString went, koci, sola, komi;
-};
-
 // External controller state (one per system).
 struct OutrelState {
     std::int32_t currentzone = 0;

@@ -11,7 +11,6 @@
 #include "base/data_root.h"
 #include "devices/device_state.h"
 #include "devices/name_forms.h"
-#include "events/event_names.h"
 #include "log/event_log.h"
 
 namespace velmar {
@@ -58,10 +57,10 @@ class DeviceRegistry {
     static constexpr std::int32_t kExternAdrh = 2, kExternAdrl = 1;
     static constexpr std::int32_t kLinkelAdrh = 0, kLinkelAdrl = 254;
 
-    DeviceRegistry(const DataRoot& root, EventLog& log, const Clock& clock, EventNames& events);
+    DeviceRegistry(const DataRoot& root, EventLog& log, const Clock& clock);
 
-    // The device scan: fills the poll table and the alarm table from "devices aliases\*.dev" and
-    // registers each room controller's events.
+    // The device scan: fills the poll table and the alarm table from "devices aliases\*.dev".
+    // The event engine registers the polled controllers' events afterwards.
     void scanDevices();
     // Fills `devstate` from the device configuration files, creating each device's log folders
     // and missing calibration files.
@@ -146,7 +145,6 @@ class DeviceRegistry {
     const DataRoot& root_;
     EventLog& log_;
     const Clock& clock_;
-    EventNames& events_;
 };
 
 }  // namespace velmar

@@ -25,18 +25,33 @@ bool sameBytes(const QByteArray& a, const QByteArray& b, int first, int count) {
 }
 }  // namespace
 
-SenselAlarms::SenselAlarms(const DataRoot& root, const DeviceRegistry& registry, LogFiles& logFiles,
-                           StatusFiles& files, OutrelState& outrel, int& alarmextender,
-                           const QString& audioext, const QStringList& views, RunCommand runCommand)
-    : root_(root),
+SenselAlarms::SenselAlarms(Runtime& rt, const DeviceRegistry& registry, StatusFiles& files,
+                           OutrelState& outrel, AlarmState& alarms, const QStringList& views)
+    : rt_(rt),
       registry_(registry),
-      logFiles_(logFiles),
       files_(files),
       outrel_(outrel),
-      alarmextender_(alarmextender),
-      audioext_(audioext),
-      views_(views),
-      runCommand_(std::move(runCommand)) {}
+      alarms_(alarms),
+      views_(views) {}
+
+void SenselAlarms::publish(StatusChange& change) {
+    QString alarm;
+    for (int m = 1; m <= 3; ++m) {
+        if (change.frame.carriesModule(m))
+            alarm += getalarmstate(m);
+    }
+    change.alarm = alarm;
+    if (alarm.isEmpty())
+        return;
+    rt_.log.admem(QLatin1String("SECU: ") + alarm);
+    if (alarms_.alarmextender > 0) {
+        alarms_.wasalarm = true;
+        for (const QString& number : rt_.settings.smsreports)
+            files_.createsms(number, QLatin1String("Alarm: ") + alarm);
+    }
+    for (const QString& number : rt_.settings.smsadmins)
+        files_.createsms(number, QLatin1String("Alarm: ") + alarm);
+}
 
 QString SenselAlarms::kindWord(int mode) {
     switch (mode) {
@@ -78,9 +93,9 @@ QString SenselAlarms::group(int m, int first, int count, int inputs, int mode) {
     if (mode == Alarm) {
         const int bit = 1 << (m - 1);
         if (bitOf(now, first, 40))
-            alarmextender_ |= bit;
+            alarms_.alarmextender |= bit;
         else
-            alarmextender_ &= ~bit;
+            alarms_.alarmextender &= ~bit;
     }
     return text;
 }
@@ -91,7 +106,7 @@ void SenselAlarms::notify(std::int32_t adrl, std::int32_t option) {
     QByteArray text;
     text.append(static_cast<char>(22));
     text.append(static_cast<char>(option));
-    runCommand_(55, static_cast<std::uint8_t>(adrl), text);
+    runCommand_(DeviceAddress{55, static_cast<std::uint8_t>(adrl)}, text);
 }
 
 QString SenselAlarms::cra(int m, int k, int mode) {
@@ -115,7 +130,7 @@ QString SenselAlarms::cra(int m, int k, int mode) {
         }
     }
     if (!name.isEmpty() && mode > Active)
-        logFiles_.WriteLog(kind + QLatin1String(".log"), kind, name, QString(), QString());
+        rt_.logFiles.WriteLog(kind + QLatin1String(".log"), kind, name, QString(), QString());
     if (usable) {
         const QString picture = kind + QLatin1String(" - ") + name;
         for (const QString& view : views_) {
@@ -125,17 +140,17 @@ QString SenselAlarms::cra(int m, int k, int mode) {
             files_.remove(target + QLatin1String(" (0).asc"));
             const QString source =
                 QLatin1String("all graphics\\") + view + QLatin1Char('\\') + picture;
-            if (root_.exists(source + QLatin1String(" (1).asc")))
-                logFiles_.cp(source + QLatin1String(" (1).asc"), target + QLatin1String(" (1).asc"),
-                             true);
+            if (rt_.root.exists(source + QLatin1String(" (1).asc")))
+                rt_.logFiles.cp(source + QLatin1String(" (1).asc"),
+                                target + QLatin1String(" (1).asc"), true);
         }
     }
     QString text;
     if (!disabled && usable) {
-        const QString sound = name + audioext_;
-        if (mode > Active && root_.exists(QLatin1String("audios\\") + sound))
-            logFiles_.cp(QLatin1String("audios\\") + sound,
-                         QLatin1String("audio to play\\") + sound, true);
+        const QString sound = name + rt_.settings.audioext;
+        if (mode > Active && rt_.root.exists(QLatin1String("audios\\") + sound))
+            rt_.logFiles.cp(QLatin1String("audios\\") + sound,
+                            QLatin1String("audio to play\\") + sound, true);
         if (mode == Alarm)
             text = name + QLatin1Char(',');
     }
@@ -160,9 +175,9 @@ void SenselAlarms::dra(int m, int k, int mode) {
         const QString target = QLatin1String("views\\") + view + QLatin1Char('\\') + picture;
         files_.remove(target + QLatin1String(" (1).asc"));
         const QString source = QLatin1String("all graphics\\") + view + QLatin1Char('\\') + picture;
-        if (root_.exists(source + QLatin1String(" (0).asc")))
-            logFiles_.cp(source + QLatin1String(" (0).asc"), target + QLatin1String(" (0).asc"),
-                         true);
+        if (rt_.root.exists(source + QLatin1String(" (0).asc")))
+            rt_.logFiles.cp(source + QLatin1String(" (0).asc"), target + QLatin1String(" (0).asc"),
+                            true);
     }
 }
 

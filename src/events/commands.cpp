@@ -1,50 +1,47 @@
 #include "events/commands.h"
 
-#include "base/clock.h"
-#include "log/event_log.h"
-
 namespace velmar {
 
-void Commands::run_command(std::uint8_t adrh, std::uint8_t adrl, const QByteArray& text) {
-    ctx_.AutoQuery.stop();
+void Commands::run_command(DeviceAddress to, const QByteArray& text) {
+    port_.AutoQuery.stop();
     QByteArray image;
-    if (ctx_.flags.linkel_addressing) {
+    if (port_.flags.linkel_addressing) {
         image.append(static_cast<char>(text.size() + 4));
-        image.append(static_cast<char>(adrh));
-        image.append(static_cast<char>(adrl));
+        image.append(static_cast<char>(to.high()));
+        image.append(static_cast<char>(to.low()));
         image.append(static_cast<char>(FrameWriter::kPcAddress));
         image.append(static_cast<char>(FrameWriter::kPcAddress));
     } else {
         image.append(static_cast<char>(text.size() + 2));
-        image.append(static_cast<char>(adrh));
-        image.append(static_cast<char>(adrl));
+        image.append(static_cast<char>(to.high()));
+        image.append(static_cast<char>(to.low()));
     }
     image.append(text);
-    if (ctx_.flags.tcpgatewayenabled)
-        ctx_.writer.Write_rs232_TCP(image);
+    if (port_.flags.tcpgatewayenabled)
+        port_.writer.Write_rs232_TCP(image);
     else
-        ctx_.writer.Write_rs232(image);
-    ctx_.AutoQuery.setPause(5 * ctx_.timing.QUERY_DEV);
-    if (!ctx_.flags.offline)
-        ctx_.AutoQuery.start();
+        port_.writer.Write_rs232(image);
+    port_.AutoQuery.setPause(5 * rt_.settings.timing.QUERY_DEV);
+    if (!port_.flags.offline)
+        port_.AutoQuery.start();
 }
 
-void Commands::query_device(std::uint8_t adrh, std::uint8_t adrl) {
-    run_command(adrh, adrl, QByteArrayLiteral("q"));
-    ctx_.writer.setWasSend(false);
+void Commands::query_device(DeviceAddress to) {
+    run_command(to, QByteArrayLiteral("q"));
+    port_.writer.setWasSend(false);
 }
 
 void Commands::reset_all_devs() {
-    ctx_.log.admem(QStringLiteral("Reset all devices"));
-    ctx_.AutoQuery.stop();
-    run_command(0, 0, QByteArrayLiteral("eRESET"));
+    rt_.log.admem(QStringLiteral("Reset all devices"));
+    port_.AutoQuery.stop();
+    run_command({0, 0}, QByteArrayLiteral("eRESET"));
 }
 
 void Commands::set_time_all_devs() {
-    ctx_.AutoQuery.stop();
-    settime(0, 0);
-    ctx_.writer.setWasSend(false);
-    ctx_.AutoQuery.start();
+    port_.AutoQuery.stop();
+    settime({0, 0});
+    port_.writer.setWasSend(false);
+    port_.AutoQuery.start();
 }
 
 QByteArray Commands::setTimeImage(std::uint8_t adrh, std::uint8_t adrl, const QDateTime& now,
@@ -79,12 +76,12 @@ QByteArray Commands::setTimeImage(std::uint8_t adrh, std::uint8_t adrl, const QD
     return image.left(25);
 }
 
-void Commands::settime(std::uint8_t adrh, std::uint8_t adrl) {
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QStringLiteral("Setting time"));
+void Commands::settime(DeviceAddress to) {
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QStringLiteral("Setting time"));
     const QByteArray image =
-        setTimeImage(adrh, adrl, ctx_.clock.now(), ctx_.flags.linkel_addressing);
-    ctx_.writer.write_bin_rs232(image, false);
+        setTimeImage(to.high(), to.low(), rt_.clock.now(), port_.flags.linkel_addressing);
+    port_.writer.write_bin_rs232(image, false);
 }
 
 }  // namespace velmar

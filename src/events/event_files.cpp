@@ -76,25 +76,26 @@ QString fileStem(const QString& text) {
 
 }  // namespace
 
-EventFiles::EventFiles(Context ctx, EventActions& actions)
-    : ctx_(ctx), actions_(actions), flags_(ctx.root, ctx.log, ctx.clock) {}
+EventFiles::EventFiles(Runtime& rt, BusPort& port, EventNames& names, QueryCycleState& cycle)
+    : rt_(rt), port_(port), names_(names), cycle_(cycle), flags_(rt.root, rt.log, rt.clock) {}
 
-bool EventFiles::execevent(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
-    const QByteArray image = eventFrameImage(adrh, adrl, event, ctx_.flags.linkel_addressing);
-    if (ctx_.flags.tcpgatewayenabled)
-        return ctx_.writer.write_bin_rs232_TCP(image);
-    return ctx_.writer.write_bin_rs232(image, false);
+bool EventFiles::execevent(DeviceAddress to, const EventBytes& event) {
+    const QByteArray image =
+        eventFrameImage(to.high(), to.low(), event, port_.flags.linkel_addressing);
+    if (port_.flags.tcpgatewayenabled)
+        return port_.writer.write_bin_rs232_TCP(image);
+    return port_.writer.write_bin_rs232(image, false);
 }
 
 void EventFiles::freshSubmissions() {
     queue_.clear();
-    ctx_.cycle.chkeventenabled = true;
-    ctx_.cycle.autoquerycnter = 0;
+    cycle_.chkeventenabled = true;
+    cycle_.autoquerycnter = 0;
 }
 
 // While files are held back, each tick counts the hold down; then files flow again.
 bool EventFiles::limiterAllows() {
-    QueryCycleState& c = ctx_.cycle;
+    QueryCycleState& c = cycle_;
     if (!c.chkeventenabled) {
         if (c.autoquerycnter > 0)
             --c.autoquerycnter;
@@ -105,7 +106,7 @@ bool EventFiles::limiterAllows() {
 }
 
 void EventFiles::countExecution() {
-    QueryCycleState& c = ctx_.cycle;
+    QueryCycleState& c = cycle_;
     if (++c.autoquerycnter >= kLimiterExecutions) {
         c.chkeventenabled = false;
         c.autoquerycnter = kLimiterHoldTicks;
@@ -115,7 +116,7 @@ void EventFiles::countExecution() {
 // The modification time of "emails\": it changes when a file arrives or goes.
 std::optional<timespec> EventFiles::dirStamp() const {
     struct stat st {};
-    if (::stat(QFile::encodeName(ctx_.root.path(kEmails)).constData(), &st) != 0)
+    if (::stat(QFile::encodeName(rt_.root.path(kEmails)).constData(), &st) != 0)
         return std::nullopt;
     return st.st_mtim;
 }
@@ -126,7 +127,7 @@ void EventFiles::relist(bool midRound) {
     QElapsedTimer cost;
     cost.start();
     const auto stamp = dirStamp();
-    const QStringList names = listDir(ctx_.root.path(kEmails), QStringLiteral("*.run"));
+    const QStringList names = listDir(rt_.root.path(kEmails), QStringLiteral("*.run"));
     QSet<QString> listed(names.begin(), names.end());
     if (midRound) {
         std::deque<QString> next;
@@ -143,14 +144,14 @@ void EventFiles::relist(bool midRound) {
         queue_.assign(names.begin(), names.end());
     }
     // Files in flight that are gone (confirmed late, removed by hand) are forgotten.
-    const QString dir = ctx_.root.path(kEmails) + QLatin1Char('/');
-    ctx_.cycle.inFlight.removeIf([&](const auto& it) {
+    const QString dir = rt_.root.path(kEmails) + QLatin1Char('/');
+    cycle_.inFlight.removeIf([&](const auto& it) {
         const QString& p = it.value().path;
         return p.startsWith(dir) && !listed.contains(p.mid(dir.size()));
     });
     lastListed_ = std::move(listed);
     stamp_ = stamp;
-    listedAtMs_ = ctx_.clock.monotonicMs();
+    listedAtMs_ = rt_.clock.monotonicMs();
     listingCostMs_ = cost.elapsed();
 }
 
@@ -171,7 +172,7 @@ EventFiles::Step EventFiles::step() {
     // most once a second and never takes more than 1 % of the time.
     bool listed = false;
     if (!queue_.empty() && dirChanged() &&
-        ctx_.clock.monotonicMs() - listedAtMs_ >=
+        rt_.clock.monotonicMs() - listedAtMs_ >=
             std::max<std::int64_t>(kMinRelistMs, 100 * listingCostMs_)) {
         relist(true);
         listed = true;
@@ -198,33 +199,33 @@ EventFiles::Step EventFiles::step() {
 }
 
 EventFiles::Look EventFiles::look(const QString& name) {
-    const QString path = ctx_.root.path(kEmails) + QLatin1Char('/') + name;
-    const FileStat st = statFile(path, ctx_.clock.now().toMSecsSinceEpoch());
+    const QString path = rt_.root.path(kEmails) + QLatin1Char('/') + name;
+    const FileStat st = statFile(path, rt_.clock.now().toMSecsSinceEpoch());
     if (!st.exists)
         return Look::Skipped;
-    if (const InFlightEvent* f = ctx_.cycle.findInFlight(path);
-        f && ctx_.clock.monotonicMs() - f->sentMs < ctx_.timing.QUERY_DEV)
+    if (const InFlightEvent* f = cycle_.findInFlight(path);
+        f && rt_.clock.monotonicMs() - f->sentMs < rt_.settings.timing.QUERY_DEV)
         return Look::Skipped;
     QString error;
     const auto bytes = readFile(path, &error);
     if (!bytes) {
         if (QFile::exists(path))  // not merely confirmed in the meantime
-            ctx_.log.admem(QLatin1String("Error reading direct event: ") + error);
+            rt_.log.admem(QLatin1String("Error reading direct event: ") + error);
         return Look::Skipped;
     }
     // Until the file has settled only whole lines count.
     const QStringList lines =
         splitLines(st.settled ? *bytes : bytes->left(bytes->lastIndexOf('\n') + 1));
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QLatin1String("autoq ") + path);
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QLatin1String("autoq ") + path);
     if (hasDirectEventHeader(lines)) {
         QString why;
         const auto e = parseDirectEvent(lines, &why);
         if (!e) {
             const QString key = path + QLatin1Char(' ') + QString::number(bytes->size());
             if (st.settled && reported_.insert(key).second)
-                ctx_.log.admem(QLatin1String("Error reading direct event: ") + path +
-                               QLatin1String(" -> ") + why);
+                rt_.log.admem(QLatin1String("Error reading direct event: ") + path +
+                              QLatin1String(" -> ") + why);
             return Look::NotComplete;
         }
         reported_.erase(path + QLatin1Char(' ') + QString::number(bytes->size()));
@@ -240,18 +241,18 @@ EventFiles::Look EventFiles::look(const QString& name) {
 }
 
 void EventFiles::execute(const QString& path, const DirectEvent& e, const QString& name) {
-    execevent(e.adrh, e.adrl, e.event);
-    ctx_.cycle.sent(path, e.adrh, e.adrl, name, ctx_.clock.monotonicMs());
+    execevent({e.adrh, e.adrl}, e.event);
+    cycle_.sent(path, e.adrh, e.adrl, name, rt_.clock.monotonicMs());
     countExecution();
 }
 
 std::optional<DirectEvent> EventFiles::resolveEvent(int k, const QString& event,
                                                     const QString& title, QString* error) const {
-    const EventNameEntry* entry = ctx_.names.entry(k);
+    const EventNameEntry* entry = names_.entry(k);
     const qsizetype j = entry ? entry->eventnamelist.indexOf(event) : -1;
     if (j < 0)
         return std::nullopt;  // an unknown event: no error text
-    const auto code = convert_eventcc(ctx_.names, static_cast<int>(j), k);
+    const auto code = convert_eventcc(names_, static_cast<int>(j), k);
     if (!code.ok()) {
         *error = code.error;
         return std::nullopt;
@@ -266,11 +267,11 @@ std::optional<DirectEvent> EventFiles::resolveEvent(int k, const QString& event,
 
 void EventFiles::resolveRequest(const QString& path, const QString& fileName,
                                 const QString& firstLine) {
-    EventLog& log = ctx_.log;
+    EventLog& log = rt_.log;
     const auto request = parseEventRequest(firstLine);
     const QString device = request ? request->device : firstLine;
     const QString event = request ? request->event : QString();
-    const int k = ctx_.names.devname_index(device);
+    const int k = names_.devname_index(device);
     auto drop = [&](const QString& why) {
         if (!why.isEmpty())
             log.admem(why + QLatin1String(": ") + path + QLatin1String(" -> ") + firstLine);
@@ -283,16 +284,17 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
         if (device == QLatin1String("PC") || device == QLatin1String("Batch"))
             return drop(QStringLiteral("Schedule refused for ") + device +
                         QLatin1String(" requests"));
-        if (!actions_.encodeschedule(device, event, k, request->schedule))
+        if (!rt_.actions.run(QStringLiteral("Schedule"),
+                             {device, event, QString::number(k), request->schedule}))
             return drop(QStringLiteral("Scheduled events not available"));
         return drop(QString());
     }
     if (k <= 0) {
         if (device == QLatin1String("Batch")) {
             const QString macro = QLatin1String("Batch\\") + event + QLatin1String(".mac");
-            if (!isValidName(event) || !ctx_.root.exists(macro))
+            if (!isValidName(event) || !rt_.root.exists(macro))
                 return drop(QStringLiteral("Batch macro not found"));
-            if (!actions_.runBatch(event))
+            if (!rt_.actions.run(QStringLiteral("Batch"), {event}))
                 return drop(QStringLiteral("Batch events not available"));
             return drop(QString());
         }
@@ -320,7 +322,7 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
         return;  // the request stays and is tried again
     }
     QString target = path;
-    if (const auto moved = renameUnique(path, ctx_.root.path(kEmails),
+    if (const auto moved = renameUnique(path, rt_.root.path(kEmails),
                                         fileStem(device + QLatin1String(", ") + event),
                                         QStringLiteral(".run"), &error))
         target = *moved;
@@ -332,11 +334,11 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
 QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const QString& suffix,
                                     const DirectEvent& e) {
     QString error;
-    ctx_.root.makeDir(dir);
+    rt_.root.makeDir(dir);
     const auto path =
-        createUnique(ctx_.root.path(dir), stem, suffix, joinLines(directEventLines(e)), &error);
+        createUnique(rt_.root.path(dir), stem, suffix, joinLines(directEventLines(e)), &error);
     if (!path) {
-        ctx_.log.admem(QLatin1String("Error writing direct event: ") + error);
+        rt_.log.admem(QLatin1String("Error writing direct event: ") + error);
         return {};
     }
     return *path;
@@ -344,15 +346,15 @@ QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, con
 
 QString EventFiles::createDirectEvent(int k, const QString& device, const QString& event,
                                       const QString& title, const QString& schedule) {
-    if (!ctx_.names.entry(k))
+    if (!names_.entry(k))
         return {};
     QString error;
     const auto e = resolveEvent(k, event, title, &error);
     if (!e) {
-        ctx_.log.admem((error.isEmpty() ? QStringLiteral("Unknown event")
-                                        : QStringLiteral("Error in event definition (") + error +
-                                              QLatin1Char(')')) +
-                       QLatin1String(": ") + device + QLatin1String("; ") + event);
+        rt_.log.admem((error.isEmpty() ? QStringLiteral("Unknown event")
+                                       : QStringLiteral("Error in event definition (") + error +
+                                             QLatin1Char(')')) +
+                      QLatin1String(": ") + device + QLatin1String("; ") + event);
         return {};
     }
     // A scheduled file is named by its event and its schedule, "_" between them while the
@@ -368,39 +370,39 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
 }
 
 void EventFiles::writeTcpEvents(const QList<QByteArray>& records) {
-    ctx_.root.makeDir(kEmails);
+    rt_.root.makeDir(kEmails);
     for (const QByteArray& record : records) {
         // The address, the five event bytes and the three more bytes of the record.
         const QStringList lines = directEventLines(QStringLiteral("TCP Event; Direct Event"),
                                                    record.leftJustified(10, '\0', true));
-        QString stem = dateTimeText(ctx_.clock.now());
+        QString stem = dateTimeText(rt_.clock.now());
         stem.replace(QLatin1Char(':'), QLatin1Char('_'));
         QString error;
-        if (!createUnique(ctx_.root.path(kEmails), stem, QStringLiteral(".run"), joinLines(lines),
+        if (!createUnique(rt_.root.path(kEmails), stem, QStringLiteral(".run"), joinLines(lines),
                           &error))
-            ctx_.log.admem(QLatin1String("Error writing event: ") + error);
+            rt_.log.admem(QLatin1String("Error writing event: ") + error);
     }
     freshSubmissions();
 }
 
-void EventFiles::execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event) {
-    ctx_.AutoQuery.stop();
-    const DirectEvent e{QStringLiteral("lExternEvent"), adrh, adrl, event};
-    const QString path = writeDirectFile(kEmails, fileStem(dateTimeText(ctx_.clock.now())),
+void EventFiles::execeventextern(DeviceAddress to, const EventBytes& event) {
+    port_.AutoQuery.stop();
+    const DirectEvent e{QStringLiteral("lExternEvent"), to.high(), to.low(), event};
+    const QString path = writeDirectFile(kEmails, fileStem(dateTimeText(rt_.clock.now())),
                                          QStringLiteral(".run"), e);
-    execevent(adrh, adrl, event);
+    execevent(to, event);
     if (!path.isEmpty())
-        ctx_.cycle.sent(path, adrh, adrl, QStringLiteral("External Device"),
-                        ctx_.clock.monotonicMs());
-    ctx_.AutoQuery.set(QueryTimer::Branch::Normal, ctx_.timing.EMAIL_RUN);
-    ctx_.AutoQuery.start();
+        cycle_.sent(path, to.adrh, to.adrl, QStringLiteral("External Device"),
+                    rt_.clock.monotonicMs());
+    port_.AutoQuery.set(QueryTimer::Branch::Normal, rt_.settings.timing.EMAIL_RUN);
+    port_.AutoQuery.start();
 }
 
 void EventFiles::flagFile(const QString& name, bool create) {
     if (create)
         flags_.flag(name, QLatin1String("Error creating flag file: ") + name + QLatin1Char(' '));
     else
-        QFile::remove(ctx_.root.path(name));
+        QFile::remove(rt_.root.path(name));
 }
 
 void EventFiles::support(const QString& device, const QString& command) {
@@ -410,11 +412,11 @@ void EventFiles::support(const QString& device, const QString& command) {
             continue;
         known = true;
         // The configuration window's actions program the controller: the bus stays quiet.
-        if (actions_.runMaintenance(device, command))
-            ctx_.AutoQuery.pause(kMaintenancePauseMs);
+        if (rt_.actions.run(command, {device}))
+            port_.AutoQuery.pause(kMaintenancePauseMs);
         else
-            ctx_.log.admem(QLatin1String("Maintenance action not available: ") + device +
-                           QLatin1String(" - ") + command);
+            rt_.log.admem(QLatin1String("Maintenance action not available: ") + device +
+                          QLatin1String(" - ") + command);
     }
     const struct {
         const char* command;
@@ -432,29 +434,29 @@ void EventFiles::support(const QString& device, const QString& command) {
     }
     if (device == QLatin1String("ApplicationReboot")) {
         known = true;
-        if (!actions_.applicationReboot())
-            ctx_.log.admem(QStringLiteral("Maintenance action not available: ApplicationReboot"));
+        if (!rt_.actions.run(QStringLiteral("ApplicationReboot")))
+            rt_.log.admem(QStringLiteral("Maintenance action not available: ApplicationReboot"));
     }
     if (!known)
-        ctx_.log.admem(QLatin1String("Unknown maintenance command: ") + device +
-                       QLatin1String(" - ") + command);
+        rt_.log.admem(QLatin1String("Unknown maintenance command: ") + device +
+                      QLatin1String(" - ") + command);
 }
 
 void EventFiles::createmaintanance(const QString& name) {
-    const DataRoot& root = ctx_.root;
+    const DataRoot& root = rt_.root;
     const QString top = QStringLiteral("maintanance");
     const QString dir = top + QLatin1Char('\\') + name;
     if (!isValidName(name) || root.exists(dir))
         return;
     if (!root.makeDir(top) || !root.makeDir(dir) ||
         !root.makeDir(top + QLatin1String("\\FirmwareUpdate"))) {
-        ctx_.log.admem(QLatin1String("Error creating directory: ") + dir);
+        rt_.log.admem(QLatin1String("Error creating directory: ") + dir);
         return;
     }
     auto write = [&](const QString& file, const QString& line) {
         QString error;
         if (!writeLinesAtomic(root.path(file), {line}, &error))
-            ctx_.log.admem(QLatin1String("Error writing file: ") + error);
+            rt_.log.admem(QLatin1String("Error writing file: ") + error);
     };
     for (const char* c : kRoomMaintenanceCommands) {
         const QString command = QLatin1String(c);

@@ -9,42 +9,21 @@
 #include <optional>
 #include <set>
 
-#include "app/config_files.h"
-#include "base/clock.h"
-#include "base/data_root.h"
-#include "bus/frame_writer.h"
+#include "base/device_address.h"
+#include "bus/bus_port.h"
 #include "devices/status_publisher.h"
 #include "events/cycle_state.h"
 #include "events/direct_events.h"
 #include "events/event_names.h"
-#include "events/query_timer.h"
-#include "log/event_log.h"
+#include "log/runtime.h"
 
 namespace velmar {
 
-// What an event request can ask for beyond a controller's event: the parts that belong to the
-// scheduler, the run-event window and the configuration window. Each returns false while its
-// part is not built, and the request is then logged as not available.
-class EventActions {
-  public:
-    virtual ~EventActions() = default;
-    // Moves due scheduled event files into "emails\" (the query cycle asks once a minute).
-    virtual void runScheduledEvents() {}
-    // A request with a schedule: `encodeschedule`.
-    virtual bool encodeschedule(const QString& /*device*/, const QString& /*event*/, int /*k*/,
-                                const QString& /*schedule*/) {
-        return false;
-    }
-    // "Batch; <macro>": runs "Batch\<macro>.mac" through the "Execute Event" window.
-    virtual bool runBatch(const QString& /*macro*/) { return false; }
-    // A maintenance command of the configuration window on a room controller ("QLSaveCfg",
-    // "QuartelFlash", ...).
-    virtual bool runMaintenance(const QString& /*device*/, const QString& /*command*/) {
-        return false;
-    }
-    // "ApplicationReboot": the program's shutdown.
-    virtual bool applicationReboot() { return false; }
-};
+// What an event request can ask for beyond a controller's event goes to the runtime's action
+// table, by name: "Schedule" (device, event, registry entry, schedule: `encodeschedule`),
+// "Batch" (macro), the maintenance commands of a room controller ("QLSaveCfg", "QuartelFlash",
+// ...: the device) and "ApplicationReboot". An action nobody registered is logged as not
+// available.
 
 // The maintenance commands for a room controller, in the order their request files are made.
 extern const char* const kRoomMaintenanceCommands[10];
@@ -63,24 +42,11 @@ extern const char* const kPcMaintenanceCommands[5];
 // not changed for a second (other programs may still be writing it).
 class EventFiles {
   public:
-    struct Context {
-        const DataRoot& root;
-        EventLog& log;
-        const Clock& clock;
-        EventNames& names;
-        FrameWriter& writer;
-        QueryCycleState& cycle;
-        QueryTimer& AutoQuery;
-        const TimingSettings& timing;
-        const BusFlags& flags;
-        const bool& debugtimer;
-    };
-
     // Unconfirmed executions after which files are held back, and for how many ticks.
     static constexpr int kLimiterExecutions = 20;
     static constexpr int kLimiterHoldTicks = 60;
 
-    EventFiles(Context ctx, EventActions& actions);
+    EventFiles(Runtime& rt, BusPort& port, EventNames& names, QueryCycleState& cycle);
 
     // The event-file step of one query-cycle tick.
     struct Step {
@@ -91,14 +57,14 @@ class EventFiles {
 
     // Sends a direct event: count 10, the address, "eEV" and the five bytes (through a Linkel
     // count 12 with 254,254 after the address). Returns the writer's result.
-    bool execevent(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event);
+    bool execevent(DeviceAddress to, const EventBytes& event);
     // Resolves event `event` of registry entry k and writes its direct event file (under
     // "emails\schedule\" when `schedule` is given, executed at once otherwise). `title` is the
     // file's first line. Returns the file's path, empty when nothing was written.
     QString createDirectEvent(int k, const QString& device, const QString& event,
                               const QString& title, const QString& schedule = QString());
     // An event another device asked for: written as an "lExternEvent" file and executed.
-    void execeventextern(std::uint8_t adrh, std::uint8_t adrl, const EventBytes& event);
+    void execeventextern(DeviceAddress to, const EventBytes& event);
     // A maintenance command: a room controller's configuration action, or a PC command.
     void support(const QString& device, const QString& command);
     // Prepares the maintenance request files of a device (once per device).
@@ -129,8 +95,10 @@ class EventFiles {
                             const DirectEvent& e);
     void flagFile(const QString& name, bool create);
 
-    Context ctx_;
-    EventActions& actions_;
+    Runtime& rt_;
+    BusPort& port_;
+    EventNames& names_;
+    QueryCycleState& cycle_;
     StatusFiles flags_;  // the watchdog flag files
     std::optional<timespec> dirStamp() const;
     bool dirChanged() const;

@@ -1,5 +1,7 @@
 #include "events/event_names.h"
 
+#include "devices/registry.h"
+
 #include "base/cp1250.h"
 #include "base/text_file.h"
 
@@ -117,6 +119,13 @@ EventNameEntry* EventNames::entry(int k) {
     if (k < 1 || k > count())
         return nullptr;
     return &entries_[static_cast<size_t>(k - 1)];
+}
+
+void registerPolledControllers(EventNames& names, const DeviceRegistry& registry) {
+    for (int i = 0; i < registry.quartel_max; ++i) {
+        const deviceadr& e = registry.rms[static_cast<std::size_t>(i)];
+        names.load_mem_events(e.name, QString::number(e.adrh), QString::number(e.adrl));
+    }
 }
 
 }  // namespace velmar

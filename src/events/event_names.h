@@ -9,6 +9,8 @@
 
 namespace velmar {
 
+class DeviceRegistry;
+
 // One device of the event-name registry. The four lists run parallel: item j of each describes
 // the same event.
 struct EventNameEntry {
@@ -57,5 +59,8 @@ class EventNames {
     EventLog& log_;
     std::vector<EventNameEntry> entries_;
 };
+
+// Registers every controller of the poll table, in table order (after each device scan).
+void registerPolledControllers(EventNames& names, const DeviceRegistry& registry);
 
 }  // namespace velmar

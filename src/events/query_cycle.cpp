@@ -13,39 +13,40 @@
 namespace velmar {
 
 void QueryCycle::debugLog(const QString& text) {
-    if (ctx_.flags.debugtimer)
-        ctx_.log.admem(text);
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(text);
 }
 
 void QueryCycle::restart() {
-    const DeviceRegistry& reg = ctx_.registry;
-    ctx_.state.current_device =
-        firstRoomIndex(reg.quartel_max, reg.extern_device_index, ctx_.settings.disableExtern);
-    ctx_.state.backup_current_device = ctx_.state.current_device;
-    ctx_.state.extern_notroom = false;
+    const DeviceRegistry& reg = registry_;
+    state_.current_device =
+        firstRoomIndex(reg.quartel_max, reg.extern_device_index, rt_.settings.disableExtern);
+    state_.backup_current_device = state_.current_device;
+    state_.extern_notroom = false;
 }
 
 // Silence is measured on the monotonic clock: a step of the wall clock neither hides a silent
 // controller nor makes every controller look silent.
 bool QueryCycle::silent(int index) const {
-    const deviceadr& e = ctx_.registry.rms[static_cast<std::size_t>(index)];
-    return ctx_.clock.monotonicMs() - e.recentMs > kSilentMs;
+    const deviceadr& e = registry_.rms[static_cast<std::size_t>(index)];
+    return rt_.clock.monotonicMs() - e.recentMs > kSilentMs;
 }
 
 void QueryCycle::announce(const char* source, const char* target) {
-    const QString from = QLatin1String("audios\\") + QLatin1String(source) + ctx_.audioext;
-    const QString to = QLatin1String("audio to play\\") + QLatin1String(target) + ctx_.audioext;
-    if (ctx_.logFiles.cp(from, to, false))
+    const QString from = QLatin1String("audios\\") + QLatin1String(source) + rt_.settings.audioext;
+    const QString to =
+        QLatin1String("audio to play\\") + QLatin1String(target) + rt_.settings.audioext;
+    if (rt_.logFiles.cp(from, to, false))
         return;
     // A missing recording is an installation without announcements, not a fault.
-    if (QFile::exists(ctx_.root.path(from)))
-        ctx_.log.admem(QLatin1String("Error copying file: ") + from + QLatin1String(" -> ") + to);
+    if (QFile::exists(rt_.root.path(from)))
+        rt_.log.admem(QLatin1String("Error copying file: ") + from + QLatin1String(" -> ") + to);
 }
 
 void QueryCycle::tick() {
-    QueryTimer& timer = ctx_.AutoQuery;
-    const StartupFlags& flags = ctx_.flags;
-    const TimingSettings& timing = ctx_.timing;
+    QueryTimer& timer = port_.AutoQuery;
+    const RuntimeFlags& flags = rt_.flags;
+    const TimingSettings& timing = rt_.settings.timing;
     if (!flags.tcpqueryen && ((flags.via_linkel && !flags.linkel_companion) || flags.offline)) {
         timer.stop();
         return;
@@ -53,16 +54,16 @@ void QueryCycle::tick() {
     timer.stop();
     if (copyScheduled_) {
         copyScheduled_ = false;
-        ctx_.actions.runScheduledEvents();
+        rt_.actions.run(QStringLiteral("RunScheduledEvents"));
     }
-    const EventFiles::Step files = ctx_.files.step();
+    const EventFiles::Step files = files_.step();
     if (files.taken)
         timer.set(QueryTimer::Branch::Normal, timing.EMAIL_RUN);
     if (flags.querydevdisable)
         return;
 
-    DeviceRegistry& reg = ctx_.registry;
-    QueryCycleState& s = ctx_.state;
+    DeviceRegistry& reg = registry_;
+    QueryCycleState& s = state_;
     const int count = std::min(reg.quartel_max, DeviceRegistry::kMaxPolled);
     if (s.current_device < 0 || s.current_device >= count)
         s.current_device = 0;
@@ -79,12 +80,12 @@ void QueryCycle::tick() {
         case QueryTimer::Branch::Wait:
             debugLog(QStringLiteral("wait for reset dev"));
             if (haveDevice && silent(s.current_device)) {
-                ctx_.log.admem(dateTimeText(ctx_.clock.now()) + QLatin1String(" Device (") +
-                               QString::number(entry->adrh) + QLatin1Char(',') +
-                               QString::number(entry->adrl) +
-                               QLatin1String(") not responded. Turn off then on power supply"));
-                entry->recent = ctx_.clock.now();
-                entry->recentMs = ctx_.clock.monotonicMs();
+                rt_.log.admem(dateTimeText(rt_.clock.now()) + QLatin1String(" Device (") +
+                              QString::number(entry->adrh) + QLatin1Char(',') +
+                              QString::number(entry->adrl) +
+                              QLatin1String(") not responded. Turn off then on power supply"));
+                entry->recent = rt_.clock.now();
+                entry->recentMs = rt_.clock.monotonicMs();
                 int next = s.current_device + 1;
                 const deviceadr& n = reg.rms[static_cast<std::size_t>(std::min(next, count))];
                 if (next >= count || n.adrh == 0 || n.adrl == 0)
@@ -101,24 +102,23 @@ void QueryCycle::tick() {
             if (silent(s.current_device)) {
                 const auto h = static_cast<std::uint8_t>(entry->adrh);
                 const auto l = static_cast<std::uint8_t>(entry->adrl);
-                ctx_.commands.run_command(h, l, QByteArrayLiteral("eRESET"));
+                commands_.run_command({h, l}, QByteArrayLiteral("eRESET"));
                 timer.stop();
                 timer.set(QueryTimer::Branch::Wait, timing.WAIT_FOR_RESET_DEV);
                 timer.start();
-                entry->recent = ctx_.clock.now();
-                entry->recentMs = ctx_.clock.monotonicMs();
-                ctx_.log.admem(QLatin1String("Trying restart device which not responded for 4 "
-                                             "minutes (") +
-                               QString::number(h) + QLatin1Char(',') + QString::number(l) +
-                               QLatin1Char(')'));
+                entry->recent = rt_.clock.now();
+                entry->recentMs = rt_.clock.monotonicMs();
+                rt_.log.admem(QLatin1String("Trying restart device which not responded for 4 "
+                                            "minutes (") +
+                              QString::number(h) + QLatin1Char(',') + QString::number(l) +
+                              QLatin1Char(')'));
                 announce("trying reseting device", "trying reset dev");
                 return;
             }
-            ctx_.commands.query_device(static_cast<std::uint8_t>(entry->adrh),
-                                       static_cast<std::uint8_t>(entry->adrl));
+            commands_.query_device(
+                {static_cast<std::uint8_t>(entry->adrh), static_cast<std::uint8_t>(entry->adrl)});
             debugLog(QLatin1String("autoq ") + entry->name);
-            rotateAfterPoll(s, reg.rms, count, reg.extern_device_index,
-                            ctx_.settings.disableExtern);
+            rotateAfterPoll(s, reg.rms, count, reg.extern_device_index, rt_.settings.disableExtern);
             break;
         case QueryTimer::Branch::Normal:
             break;

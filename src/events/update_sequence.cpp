@@ -7,32 +7,29 @@
 namespace velmar {
 
 void UpdateSequence::next(int ms) {
-    ctx_.UpdateAfterReset.setInterval(ms);
-    ctx_.UpdateAfterReset.start();
+    UpdateAfterReset_.setInterval(ms);
+    UpdateAfterReset_.start();
 }
 
 void UpdateSequence::tick() {
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QStringLiteral("aftres"));
-    ctx_.AutoQuery.stop();
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QStringLiteral("aftres"));
+    port_.AutoQuery.stop();
     switch (updateaftreset_) {
         case 0:
             inx_ = 0;
-            if (ctx_.reloadScheduledEvents)
-                ctx_.reloadScheduledEvents();
-            if (ctx_.options.updateEvents) {
-                if (ctx_.showEventsManager)
-                    ctx_.showEventsManager();
-                if (!ctx_.uploadsEvents)
-                    ctx_.log.admem(
-                        QStringLiteral("Event upload not available: Update Events (/e)"));
+            rt_.actions.run(QStringLiteral("ReloadScheduledEvents"));
+            if (options_.updateEvents) {
+                rt_.actions.run(QStringLiteral("ShowEventsManager"));
+                if (!rt_.actions.has(QStringLiteral("UploadEvents")))
+                    rt_.log.admem(QStringLiteral("Event upload not available: Update Events (/e)"));
                 next(100);
             }
             break;
         case 1:
-            if (ctx_.options.resetDevices) {
-                ctx_.log.admem(QStringLiteral("update after restart"));
-                ctx_.commands.reset_all_devs();
+            if (options_.resetDevices) {
+                rt_.log.admem(QStringLiteral("update after restart"));
+                commands_.reset_all_devs();
                 next(15000);
             } else {
                 next(10);
@@ -41,15 +38,15 @@ void UpdateSequence::tick() {
         case 2:
         case 3:
         case 4:
-            if (ctx_.options.updateTime) {
-                ctx_.commands.settime(0, 0);
+            if (options_.updateTime) {
+                commands_.settime({0, 0});
                 next(300);
             } else {
                 next(10);
             }
             break;
         case 5: {
-            const auto& entry = ctx_.registry.rms[static_cast<std::size_t>(inx_)];
+            const auto& entry = registry_.rms[static_cast<std::size_t>(inx_)];
             if (inx_ < DeviceRegistry::kMaxPolled && entry.adrh != 0 && entry.adrl != 0) {
                 ++inx_;
                 next(500);
@@ -58,46 +55,51 @@ void UpdateSequence::tick() {
             break;
         }
         case 6:
-            ctx_.UpdateAfterReset.stop();
-            ctx_.setNotstart(true);
+            UpdateAfterReset_.stop();
+            rt_.flags.notstart = true;
             break;
         default:
-            ctx_.UpdateAfterReset.stop();
+            UpdateAfterReset_.stop();
             break;
     }
-    ctx_.AutoQuery.pause(15000);
+    port_.AutoQuery.pause(15000);
     ++updateaftreset_;
 }
 
-AfterRestart::AfterRestart(Context ctx, QObject* parent) : QObject(parent), ctx_(std::move(ctx)) {
+AfterRestart::AfterRestart(Runtime& rt, BusPort& port, Commands& commands,
+                           const StartupOptions& options, QObject* parent)
+    : QObject(parent), rt_(rt), port_(port), commands_(commands), options_(options) {
     connect(&timer, &QTimer::timeout, this, &AfterRestart::tick);
 }
 
-void AfterRestart::start(int ms, int adrh, int adrl) {
+void AfterRestart::start(int ms, DeviceAddress device) {
     ticks_ = 0;
-    adrh_ = adrh;
-    adrl_ = adrl;
+    device_ = device;
     timer.setInterval(ms);
     timer.start();
 }
 
+void AfterRestart::onRestartNotice(DeviceAddress device) {
+    if (!isActive())
+        start(3100, device);
+}
+
 void AfterRestart::tick() {
-    if (ctx_.debugtimer)
-        ctx_.log.admem(QStringLiteral("aft"));
-    ctx_.commands.set_time_all_devs();
+    if (rt_.flags.debugtimer)
+        rt_.log.admem(QStringLiteral("aft"));
+    commands_.set_time_all_devs();
     timer.setInterval(1000);
     if (++ticks_ < 3)
         return;
-    if (ctx_.options.updateEvents) {
-        if (ctx_.uploadEvents)
-            ctx_.uploadEvents(adrh_, adrl_);
-        else
-            ctx_.log.admem(QStringLiteral("Event upload not available: Update Events (/e) -> (") +
-                           QString::number(adrh_) + QLatin1Char(',') + QString::number(adrl_) +
-                           QLatin1Char(')'));
+    if (options_.updateEvents &&
+        !rt_.actions.run(QStringLiteral("UploadEvents"),
+                         {QString::number(device_.adrh), QString::number(device_.adrl)})) {
+        rt_.log.admem(QStringLiteral("Event upload not available: Update Events (/e) -> (") +
+                      QString::number(device_.adrh) + QLatin1Char(',') +
+                      QString::number(device_.adrl) + QLatin1Char(')'));
     }
     timer.stop();
-    ctx_.AutoQuery.pause(7600);
+    port_.AutoQuery.pause(7600);
 }
 
 }  // namespace velmar

@@ -2,40 +2,32 @@
 
 #include <QObject>
 #include <QTimer>
-#include <functional>
 
-#include "app/switches.h"
-#include "events/query_timer.h"
+#include "base/device_address.h"
+#include "base/runtime_flags.h"
+#include "bus/bus_port.h"
+#include "log/runtime.h"
 
 namespace velmar {
 
 class Commands;
 class DeviceRegistry;
-class EventLog;
 
 // The update sequence after "Run" (`UpdateAfterReset`): the optional reset broadcast, three
 // optional set-time broadcasts, 500 ms per registered controller, then the end of the
-// start-up phase. Every step holds the query cycle off for 15 s.
+// start-up phase. Every step holds the query cycle off for 15 s. With "Update Events" checked,
+// step 0 shows the Events Manager (the action "ShowEventsManager"); the PC-side scheduled
+// events are reloaded there ("ReloadScheduledEvents").
 class UpdateSequence {
   public:
-    struct Context {
-        EventLog& log;
-        Commands& commands;
-        const DeviceRegistry& registry;
-        QTimer& UpdateAfterReset;
-        QueryTimer& AutoQuery;
-        const StartupOptions& options;
-        const bool& debugtimer;
-        std::function<void(bool)> setNotstart;
-        // Reloads the PC-side scheduled events; shows the Events Manager ("Update Events").
-        std::function<void()> reloadScheduledEvents;
-        std::function<void()> showEventsManager;
-        // Whether the controllers get their events after a restart ("Update Events"); until
-        // that upload is built, a checked "Update Events" is logged as not available.
-        bool uploadsEvents = false;
-    };
-
-    explicit UpdateSequence(Context ctx) : ctx_(std::move(ctx)) {}
+    UpdateSequence(Runtime& rt, BusPort& port, Commands& commands, const DeviceRegistry& registry,
+                   QTimer& UpdateAfterReset, const StartupOptions& options)
+        : rt_(rt),
+          port_(port),
+          commands_(commands),
+          registry_(registry),
+          UpdateAfterReset_(UpdateAfterReset),
+          options_(options) {}
 
     // One tick of `UpdateAfterReset`.
     void tick();
@@ -44,38 +36,40 @@ class UpdateSequence {
   private:
     void next(int ms);
 
-    Context ctx_;
+    Runtime& rt_;
+    BusPort& port_;
+    Commands& commands_;
+    const DeviceRegistry& registry_;
+    QTimer& UpdateAfterReset_;
+    const StartupOptions& options_;
     int updateaftreset_ = 0;
     int inx_ = 0;
 };
 
 // The configuration window's after-restart timer: when a controller announces a restart after
 // the start-up phase, the time is broadcast three times, 1 s apart, then the events are
-// uploaded to it ("Update Events") and the query cycle pauses 7.6 s.
+// uploaded to it (the action "UploadEvents", with "Update Events" checked) and the query cycle
+// pauses 7.6 s.
 class AfterRestart : public QObject {
     Q_OBJECT
   public:
-    struct Context {
-        EventLog& log;
-        Commands& commands;
-        QueryTimer& AutoQuery;
-        const StartupOptions& options;
-        const bool& debugtimer;
-        std::function<void(int adrh, int adrl)> uploadEvents;
-    };
-
-    explicit AfterRestart(Context ctx, QObject* parent = nullptr);
+    AfterRestart(Runtime& rt, BusPort& port, Commands& commands, const StartupOptions& options,
+                 QObject* parent = nullptr);
 
     bool isActive() const { return timer.isActive(); }
-    void start(int ms, int adrh, int adrl);
+    void start(int ms, DeviceAddress device);
+    // A restart notice: the timer starts (3100 ms) unless it runs already.
+    void onRestartNotice(DeviceAddress device);
     QTimer timer;
 
   private:
     void tick();
-    Context ctx_;
+    Runtime& rt_;
+    BusPort& port_;
+    Commands& commands_;
+    const StartupOptions& options_;
     int ticks_ = 0;
-    int adrh_ = 0;
-    int adrl_ = 0;
+    DeviceAddress device_;
 };
 
 }  // namespace velmar

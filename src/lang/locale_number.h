@@ -1,5 +1,8 @@
 #pragma once
 
+// lang/: the user locale number and, later, the language files. May include base/ only;
+// bus/ and every folder above may include it.
+
 #include <QString>
 
 namespace velmar {

@@ -19,7 +19,8 @@ namespace {
 TEST(MainWindow, CaptionOptionBoxesAndMenu) {
     test::TempRoot tmp;
     test::FakeClock clock;
-    Manager manager(tmp.root(), {QStringLiteral("/e")}, clock);
+    Runtime runtime(tmp.root(), clock);
+    Manager manager(runtime, {QStringLiteral("/e")});
     ResultsWindow results(manager);
     MainWindow window(manager);
     manager.start();
@@ -80,7 +81,8 @@ TEST(MainWindow, CaptionOptionBoxesAndMenu) {
 TEST(ResultsWindow, ClearAndAddSpace) {
     test::TempRoot tmp;
     test::FakeClock clock;
-    Manager manager(tmp.root(), {}, clock);
+    Runtime runtime(tmp.root(), clock);
+    Manager manager(runtime, {});
     ResultsWindow results(manager);
     results.appendText(QStringLiteral("first :    line\twith tab\n"));
     EXPECT_EQ(results.pane()->toPlainText(), QStringLiteral("first :    line\twith tab"));

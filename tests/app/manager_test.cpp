@@ -21,7 +21,7 @@ class RecordingSubsystems : public Subsystems {
     void startSerialThread() override { calls << "startSerialThread"; }
     void buildDeviceTables() override { calls << "buildDeviceTables"; }
     void startEventScan() override { calls << "startEventScan"; }
-    void loadCommandAliases() override { calls << "loadCommandAliases"; }
+    void loadModules() override { calls << "loadModules"; }
     void startPanelServer() override { calls << "startPanelServer"; }
     void stopConfigurationTimers() override { calls << "stopConfigurationTimers"; }
     void closeSerialPort() override { calls << "closeSerialPort"; }
@@ -43,10 +43,12 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000) {
 }
 
 struct Fixture {
-    explicit Fixture(QStringList args) : manager(tmp.root(), std::move(args), clock, &hooks) {}
+    explicit Fixture(QStringList args)
+        : runtime(tmp.root(), clock), manager(runtime, std::move(args), &hooks) {}
     test::TempRoot tmp;
     test::FakeClock clock;
     RecordingSubsystems hooks;
+    Runtime runtime;
     Manager manager;
 };
 

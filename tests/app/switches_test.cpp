@@ -7,7 +7,7 @@ namespace {
 
 // Every flag, option and effect that differs from its default, in a fixed order.
 std::string parsed(const QStringList& args) {
-    StartupFlags f;
+    RuntimeFlags f;
     StartupOptions o;
     SwitchEffects e;
     applySwitches(args, f, o, e);

@@ -7,8 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "base/data_root.h"
-#include "log/event_log.h"
+#include "log/runtime.h"
 #include "support/bus_helpers.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
@@ -26,6 +25,11 @@ class LinkelLinkTest : public ::testing::Test {
         tmp.mkdir("logs");
         log.setSink([this](const QString& l) { logged << l; });
         link.reply = [this](const QByteArray& b) { sent += b; };
+        link.ReadFromEthernet = [this](const QByteArray& b) { blocks.push_back(b); };
+        messages.subscribe<msg::QueryRecord>(
+            [this](const msg::QueryRecord& r) { records.push_back(r.record); });
+        messages.subscribe<msg::LinkelRecord>(
+            [this](const msg::LinkelRecord& r) { records.push_back(r.record); });
     }
     // Logs in: challenge, response, acceptance, mode byte.
     void login(int mode) {
@@ -45,20 +49,19 @@ class LinkelLinkTest : public ::testing::Test {
 
     test::TempRoot tmp;
     test::FakeClock clock;
-    DataRoot root{tmp.root()};
-    EventLog log{root, clock};
-    BusFlags flags;
-    QTimer timerTcp, autoQueryTimer;
-    QueryTimer AutoQuery{autoQueryTimer};
-    bool tcpqueryen = false;
+    Runtime rt{tmp.root(), clock};
+    DataRoot& root = rt.root;
+    EventLog& log = rt.log;
+    QTimer autoQueryTimer;
+    BusPort port{rt, autoQueryTimer};
+    BusFlags& flags = port.flags;
+    QueryTimer& AutoQuery = port.AutoQuery;
+    bool& tcpqueryen = rt.flags.tcpqueryen;
+    MessageDispatcher messages{rt};
     QStringList logged;
     QByteArray sent;
     std::vector<QByteArray> blocks, records;
-    LinkelLink link{LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen,
-                                        [this](const QByteArray& b) { blocks.push_back(b); },
-                                        [this](const QByteArray& r) { records.push_back(r); },
-                                        [this](const QByteArray& r) { records.push_back(r); }},
-                    LinkelNetConfig{QStringLiteral("127.0.0.1"), 9, kKey}};
+    LinkelLink link{rt, port, messages, LinkelNetConfig{QStringLiteral("127.0.0.1"), 9, kKey}};
 };
 
 TEST_F(LinkelLinkTest, LoginAnswersTheChallengeEvenInPieces) {
@@ -136,10 +139,8 @@ TEST_F(LinkelLinkTest, QueryRecordsAreCutByTheirLengthByte) {
 TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionEndsTheGateway) {
     QTcpServer linkel;
     ASSERT_TRUE(linkel.listen(QHostAddress::LocalHost));
-    LinkelLink real{
-        LinkelLink::Context{log, flags, AutoQuery, timerTcp, tcpqueryen, [](const QByteArray&) {},
-                            [](const QByteArray&) {}, [](const QByteArray&) {}},
-        LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
+    LinkelLink real{rt, port, messages,
+                    LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
     real.sendsoc(3);
     auto until = [](const std::function<bool()>& done) {
         QDeadlineTimer deadline(5000);

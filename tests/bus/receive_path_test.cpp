@@ -6,11 +6,6 @@
 #include <vector>
 
 #include "bus/message_decoder.h"
-#include "devices/registry.h"
-#include "events/cycle_state.h"
-#include "events/event_names.h"
-#include "log/event_log.h"
-#include "log/log_files.h"
 #include "support/bus_helpers.h"
 #include "support/fake_clock.h"
 #include "support/receive_rig.h"
@@ -26,32 +21,38 @@ QByteArray message(int h, int l, const QByteArray& text) {
     return bytes({h, l}) + text + QByteArray(1, '\0');
 }
 
-struct RecordingHandlers : ReceivedMessageHandlers {
+// Records the messages the bus hands on, beside the modules' own subscribers.
+struct RecordingHandlers {
     QStringList calls;
     std::vector<std::array<std::uint8_t, 5>> events;
-    QStringList sms;
-    void set_ql(const QByteArray& b) override { calls << "set_ql " + b.toHex(' '); }
-    void ired(const QByteArray&) override { calls << "ired"; }
-    void learnrf(const QByteArray&) override { calls << "learnrf"; }
-    void readMemoryBank(int bank, const QByteArray&) override {
-        calls << QStringLiteral("bank %1").arg(bank);
+    void subscribe(MessageDispatcher& m) {
+        m.subscribe<msg::StatusBlock>(
+            [this](const msg::StatusBlock& b) { calls << "set_ql " + b.block.toHex(' '); });
+        m.subscribe<msg::IrCode>([this](const msg::IrCode&) { calls << "ired"; });
+        m.subscribe<msg::RadioCode>([this](const msg::RadioCode&) { calls << "learnrf"; });
+        m.subscribe<msg::MemoryBank>(
+            [this](const msg::MemoryBank& b) { calls << QStringLiteral("bank %1").arg(b.bank); });
+        m.subscribe<msg::ExternalEvent>([this](const msg::ExternalEvent& e) {
+            if (!e.target)
+                return;
+            calls << QStringLiteral("extern %1,%2").arg(e.target->adrh).arg(e.target->adrl);
+            events.push_back(e.event);
+        });
+        m.subscribe<msg::MediaCommand>([this](const msg::MediaCommand& c) {
+            calls << QStringLiteral("media %1").arg(c.winamp_cmd);
+        });
     }
-    void execeventextern(int h, int l, const std::array<std::uint8_t, 5>& e) override {
-        calls << QStringLiteral("extern %1,%2").arg(h).arg(l);
-        events.push_back(e);
-    }
-    void mediaCommand(int c) override { calls << QStringLiteral("media %1").arg(c); }
-    void createsms(const QString& r, const QString& t) override { sms << r + ": " + t; }
 };
 
-struct RecordingProgramming : ProgrammingEvents {
+struct RecordingProgramming {
     QStringList calls;
-    bool active = false;
-    void onBlockWritten(bool tcp) override { calls << (tcp ? "written tcp" : "written"); }
-    void onBlockRefused() override { calls << "refused"; }
-    bool afterRestartActive() const override { return active; }
-    void startAfterRestart(int ms, int h, int l) override {
-        calls << QStringLiteral("restart %1 %2,%3").arg(ms).arg(h).arg(l);
+    void subscribe(MessageDispatcher& m) {
+        m.subscribe<msg::BlockWritten>(
+            [this](const msg::BlockWritten& w) { calls << (w.tcp ? "written tcp" : "written"); });
+        m.subscribe<msg::BlockRefused>([this](const msg::BlockRefused&) { calls << "refused"; });
+        m.subscribe<msg::RestartNotice>([this](const msg::RestartNotice& n) {
+            calls << QStringLiteral("restart %1,%2").arg(n.from.adrh).arg(n.from.adrl);
+        });
     }
 };
 
@@ -69,11 +70,12 @@ struct ReceiveParts {
 // over a captured serial output.
 class ReceiveTest : public ::testing::Test, protected ReceiveParts, public test::ReceiveRig {
   protected:
-    ReceiveTest()
-        : ReceiveRig(tmp.root(), clock, serial, handlers, programming,
-                     [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
-                         commands << QStringLiteral("%1,%2 %3").arg(h).arg(l).arg(QString(t));
-                     }) {
+    ReceiveTest() : ReceiveRig(tmp.root(), clock, &serial) {
+        handlers.subscribe(messages);
+        programming.subscribe(messages);
+        receive.runCommand = [this](DeviceAddress to, const QByteArray& t) {
+            commands << QStringLiteral("%1,%2 %3").arg(to.adrh).arg(to.adrl).arg(QString(t));
+        };
         for (const char* d : {"logs", "emails", "audios", "audio to play"})
             tmp.mkdir(d);
         addDevice(55, 1, "Kitchen");
@@ -86,6 +88,16 @@ class ReceiveTest : public ::testing::Test, protected ReceiveParts, public test:
         registry.load_zonenames();
         settings.smsadmins = QStringList{"+48111"};
         settings.smsreports = QStringList{"+48222"};
+    }
+
+    // The SMS requests waiting in "smsout\", as "<number>: <text>", in name order.
+    QStringList sms() const {
+        QStringList out;
+        for (const QString& f : QDir(tmp.path("smsout")).entryList(QDir::Files, QDir::Name)) {
+            const QList<QByteArray> lines = tmp.read("smsout/" + f).split('\n');
+            out << QString::fromLatin1(lines.value(0).trimmed() + ": " + lines.value(1).trimmed());
+        }
+        return out;
     }
 
     QString logText() const { return QString::fromLatin1(tmp.read("logs/all.logs")); }
@@ -169,7 +181,7 @@ TEST_F(ReceiveTest, TextMessagesByRegisteredAndUnknownSenders) {
         {55, 55, false, "(55,55) ->    lDOOR"},
     };
     for (const Case& c : cases) {
-        admins = c.admin;
+        startup.admins = c.admin;
         QFile::remove(tmp.path("logs/all.logs"));
         receive.processSerialBlock(message(c.h, c.l, "lDOOR"));
         if (c.logged)
@@ -179,6 +191,16 @@ TEST_F(ReceiveTest, TextMessagesByRegisteredAndUnknownSenders) {
     }
     // The alias's sound was copied once, under its short name.
     EXPECT_EQ(tmp.read("audio to play/Door.mp3"), "sound");
+}
+
+// A registered device is known by its address, whatever its name holds: a name with brackets
+// once read like the "(h,l)" of an unknown sender, and its messages were dropped.
+TEST_F(ReceiveTest, RegisteredNameWithBracketsIsKnown) {
+    addDevice(55, 3, "Hall (upstairs)");
+    registry.scanDevices();
+    receive.processSerialBlock(message(55, 3, "lDOOR"));
+    EXPECT_TRUE(logText().contains("Hall (upstairs) ->    Front door opened"))
+        << logText().toStdString();
 }
 
 TEST_F(ReceiveTest, BlockWithSeveralMessages) {
@@ -242,13 +264,14 @@ TEST_F(ReceiveTest, EventConfirmationRepositionsTheRotation) {
 }
 
 TEST_F(ReceiveTest, ZoneChangeQueuesSms) {
-    wasalarm = true;
+    alarms.wasalarm = true;
     receive.processSerialBlock(message(55, 1, "lZONE-1"));
     receive.processSerialBlock(message(55, 1, "lZONE-45"));
-    EXPECT_EQ(handlers.sms,
-              QStringList({"+48222: Odwolanie Alarmu.", "+48111: Day -> Zmiana Zabezpieczen.",
-                           "+48111: Night -> Zmiana Zabezpieczen."}));
-    EXPECT_FALSE(wasalarm);
+    // The requests are files: listed by name, not in the order they were queued.
+    EXPECT_EQ(sms(),
+              QStringList({"+48111: Day -> Zmiana Zabezpieczen.",
+                           "+48111: Night -> Zmiana Zabezpieczen.", "+48222: Odwolanie Alarmu."}));
+    EXPECT_FALSE(alarms.wasalarm);
 }
 
 TEST_F(ReceiveTest, MediaCommand) {
@@ -270,7 +293,7 @@ TEST_F(ReceiveTest, BluetoothCommandsWriteOneFileEachAndPauseFiveSeconds) {
     EXPECT_TRUE(logText().contains("BlueTooth command: open"));
     receive.processSerialBlock(block);
     EXPECT_EQ(QDir(tmp.path("emails")).entryList({"bt-*.run"}).size(), 2);
-    EXPECT_TRUE(decoder.disablbluetooth.isActive());
+    EXPECT_TRUE(modules.events.bluetooth.disablbluetooth.isActive());
 }
 
 TEST_F(ReceiveTest, ExternalEvents) {
@@ -297,16 +320,19 @@ TEST_F(ReceiveTest, ExternalEvents) {
 }
 
 TEST_F(ReceiveTest, MarkersAlarmsAndRestarts) {
-    notstart = false;
+    startup.notstart = false;
     AutoQuery.setPause(1000);
     AutoQuery.start();
     receive.processSerialBlock(message(55, 1, "lRESTART"));
     EXPECT_TRUE(programming.calls.isEmpty());
     EXPECT_EQ(AutoQuery.interval(), 1000);
 
-    notstart = true;
+    startup.notstart = true;
     receive.processSerialBlock(message(55, 2, "lRESTART"));
-    EXPECT_EQ(programming.calls, QStringList({"restart 3100 55,2", "restart 3100 55,2"}));
+    // "lRESTART" also holds "lRES": two notices; the after-restart timer starts with the first.
+    EXPECT_EQ(programming.calls, QStringList({"restart 55,2", "restart 55,2"}));
+    EXPECT_TRUE(modules.events.afterRestart.isActive());
+    EXPECT_EQ(modules.events.afterRestart.timer.interval(), 3100);
     EXPECT_FALSE(AutoQuery.isActive());
     EXPECT_EQ(AutoQuery.interval(), timing.WAIT_FOR_RESET_DEV);
 
@@ -327,7 +353,7 @@ TEST_F(ReceiveTest, EchoedEventFrameHasNoEffect) {
 
 TEST_F(ReceiveTest, LinkelBlocksAreDecodedOnlyAfterAFrameWithThePcAddress) {
     flags.linkel_addressing = true;
-    tcpIndexInc = 3;
+    startup.TCP_INDEX_INC = 3;
     const QByteArray block = bytes({9, 254, 254, 55, 1}) + "lDOOR" + bytes({0});
     receive.processSerialBlock(block);
     EXPECT_FALSE(logText().contains("Kitchen"));

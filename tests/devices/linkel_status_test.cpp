@@ -51,8 +51,7 @@ class LinkelStatusTest : public ::testing::Test {
     test::FakeClock clock;
     DataRoot root{tmp.root() + "a@b/"};
     EventLog log{root, clock};
-    EventNames names{root, log};
-    DeviceRegistry registry{root, log, clock, names};
+    DeviceRegistry registry{root, log, clock};
     LinkelStatus linkel{root, log, clock, registry};
 };
 

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "base/text_file.h"
+#include "events/event_names.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
 
@@ -33,6 +34,11 @@ class RegistryTest : public ::testing::Test {
             lines[n - 1] = text;
         t.write("devices aliases/" + stem + ".dev", joinLines(lines));
     }
+    // The device scan, and the event engine's registration of the polled controllers.
+    void scan() {
+        reg.scanDevices();
+        registerPolledControllers(events, reg);
+    }
     QStringList entries(const QString& dir) const {
         return QDir(t.path(dir)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     }
@@ -42,14 +48,14 @@ class RegistryTest : public ::testing::Test {
     test::FakeClock clock;
     EventLog log{root, clock};
     EventNames events{root, log};
-    DeviceRegistry reg{root, log, clock, events};
+    DeviceRegistry reg{root, log, clock};
     QString logged;
 };
 
 TEST_F(RegistryTest, TemplateDeviceIsNeitherPolledNorRegistered) {
     writeDev("55-1", "Salon", "Quartel", 55, 1);
     writeDev("55-2", "TEMPLATE_room", "Quartel", 55, 2);
-    reg.scanDevices();
+    scan();
     reg.loadnames_ql();
     EXPECT_EQ(reg.quartel_max, 1);
     EXPECT_EQ(reg.rms[0].name, "Salon");
@@ -72,7 +78,7 @@ TEST_F(RegistryTest, ScanFillsEachTableToItsCapacityAndGoesOn) {
     // Listed after every room controller.
     writeDev("9-1", "Alarm 1", "Alarm", 9, 1);
     writeDev("9-2", "Alarm 2", "Alarm", 9, 2);
-    reg.scanDevices();
+    scan();
 
     EXPECT_EQ(reg.quartel_max, DeviceRegistry::kMaxPolled);
     EXPECT_EQ(reg.rms[20].adrh, 0);
@@ -97,7 +103,7 @@ TEST_F(RegistryTest, ScanFillsEachTableToItsCapacityAndGoesOn) {
     // Four alarm devices: three fit, no end marker, the fourth is named in the log.
     writeDev("9-3", "Alarm 3", "Alarm", 9, 3);
     writeDev("9-4", "Alarm 4", "Alarm", 9, 4);
-    reg.scanDevices();
+    scan();
     EXPECT_EQ(reg.alarm_max, 3);
     EXPECT_EQ(reg.alarmIndexOf(9, 3), 2);
     EXPECT_TRUE(logged.contains("Alarm table full: devices aliases\\9-4.dev"));
@@ -117,16 +123,16 @@ TEST_F(RegistryTest, ScanningAgainRebuildsTheSameTables) {
         return s << QString::number(reg.quartel_max) << QString::number(reg.alarm_max)
                  << QString::number(events.count());
     };
-    reg.scanDevices();
+    scan();
     const QStringList first = snapshot();
-    reg.scanDevices();
+    scan();
     EXPECT_EQ(snapshot(), first);
     EXPECT_EQ(reg.quartel_max, 2);
     EXPECT_EQ(events.count(), 2);
     EXPECT_TRUE(logged.contains("Duplicate device address: devices aliases\\55-4.dev"));
 
     QFile::remove(t.path("devices aliases/55-2.dev"));
-    reg.scanDevices();
+    scan();
     EXPECT_EQ(reg.quartel_max, 1);
     EXPECT_EQ(reg.rms[1].adrh, 0);
 }
@@ -143,7 +149,7 @@ TEST_F(RegistryTest, ExternalControllerIsPolledAt21) {
     };
     for (const auto& c : cases) {
         writeDev("2-1", "Outside", c.type, 2, c.adrl);
-        reg.scanDevices();
+        scan();
         EXPECT_EQ(reg.pollIndexOf(2, c.adrl), c.pollIndex) << c.type.toStdString();
         EXPECT_EQ(reg.alarmIndexOf(2, c.adrl), c.alarmIndex) << c.type.toStdString();
         EXPECT_EQ(reg.extern_device_index, c.externIndex) << c.type.toStdString();
@@ -155,7 +161,7 @@ TEST_F(RegistryTest, RefusedDeviceNamesTouchNothing) {
     for (const QString name : {"../evil", "..", ".", "a/b", "x:y", ""}) {
         logged.clear();
         writeDev("55-3", name, "Quartel", 55, 3);
-        reg.scanDevices();
+        scan();
         reg.loadnames_ql();
         EXPECT_EQ(reg.pollIndexOf(55, 3), -1) << name.toStdString();
         EXPECT_EQ(reg.stateOf(55, 3), nullptr) << name.toStdString();

@@ -21,23 +21,11 @@ namespace {
 
 using test::bytes;
 
-// Routes status frames to the decoder, which is built after the rig it refers to.
-struct ForwardingHandlers : ReceivedMessageHandlers {
-    StatusDecoder* decoder = nullptr;
-    void set_ql(const QByteArray& block) override {
-        if (decoder)
-            decoder->set_ql(block);
-    }
-};
-
 struct StatusParts {
     test::TempRoot tmp;
     test::FakeClock clock;
     test::CaptureSerial serial;
-    ForwardingHandlers handlers;
-    ProgrammingEvents programming;
     QStringList commands;
-    bool linkelCompanion = false;
     QString rootDir;
     explicit StatusParts(const QString& sub) : rootDir(tmp.root() + sub) { QDir().mkpath(rootDir); }
 };
@@ -67,23 +55,19 @@ class StatusDecoderTest : public ::testing::Test, protected StatusParts, public 
   protected:
     explicit StatusDecoderTest(const QString& sub = QString())
         : StatusParts(sub),
-          ReceiveRig(rootDir, clock, serial, handlers, programming,
-                     [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
-                         commands << QStringLiteral("%1,%2 %3")
-                                         .arg(h)
-                                         .arg(l)
-                                         .arg(QString::fromLatin1(t.toHex(' ')));
-                     }),
-          decoder(StatusDecoderContext{root, log, logFiles, clock, registry, writer, AutoQuery,
-                                       timing, settings, flags, tcpIndexInc, linkelCompanion,
-                                       audioext, wasalarm, alarmextender,
-                                       [this](std::uint8_t h, std::uint8_t l, const QByteArray& t) {
-                                           commands << QStringLiteral("%1,%2 %3")
-                                                           .arg(h)
-                                                           .arg(l)
-                                                           .arg(QString::fromLatin1(t.toHex(' ')));
-                                       }}) {
-        handlers.decoder = &decoder;
+          ReceiveRig(rootDir, clock, &serial),
+          decoder(status),
+          heating(modules.heating.tables),
+          thermel(modules.heating.status.thermel),
+          wasalarm(alarms.wasalarm),
+          alarmextender(alarms.alarmextender),
+          tcpIndexInc(startup.TCP_INDEX_INC) {
+        status.sensel.setRunCommand([this](DeviceAddress to, const QByteArray& t) {
+            commands << QStringLiteral("%1,%2 %3")
+                            .arg(to.adrh)
+                            .arg(to.adrl)
+                            .arg(QString::fromLatin1(t.toHex(' ')));
+        });
         writeDevice(55, 1, "Kitchen", "Quartel", false);
     }
 
@@ -110,7 +94,12 @@ class StatusDecoderTest : public ::testing::Test, protected StatusParts, public 
 
     QByteArray wire() const { return serial.frames.empty() ? QByteArray() : serial.frames.back(); }
 
-    StatusDecoder decoder;
+    StatusDecoder& decoder;
+    HeatingTables& heating;
+    ThermelState& thermel;
+    bool& wasalarm;
+    int& alarmextender;
+    std::int32_t& tcpIndexInc;
 };
 
 const std::map<int, int> kKitchen = {{3, 0x03}, {4, 0xE8}, {19, 0x05}, {29, 0x02}};
@@ -184,8 +173,8 @@ TEST_F(StatusDecoderTest, StatusFrameAfterATextMessageInTheSameBlock) {
         bytes({55, 2}) + "lHELLO" + QByteArray(1, '\0') + twice(frame(55, 1, 52, kKitchen));
     decoder.set_ql(block);
     EXPECT_EQ(file("logs/status/55-1.stat").left(5), bytes({52, 55, 1, 0x03, 0xE8}));
-    EXPECT_EQ(StatusDecoder::findStatusFrame(bytes({0, 0, 1, 2, 's', 0}), 0), 2);
-    EXPECT_EQ(StatusDecoder::findStatusFrame(bytes({1, 2, 'l', 'x'}), 0), -1);
+    EXPECT_EQ(findStatusFrame(bytes({0, 0, 1, 2, 's', 0}), 0), 2);
+    EXPECT_EQ(findStatusFrame(bytes({1, 2, 'l', 'x'}), 0), -1);
 }
 
 TEST_F(StatusDecoderTest, UnknownSenderNeverOverwritesAnotherDevice) {
@@ -241,7 +230,7 @@ TEST_F(StatusDecoderTest, LargeFramesUseCode122) {
 TEST_F(StatusDecoderTest, TemperatureForwardingToTheHeatingController) {
     writeDevice(1, 1, "Thermel", "Quartel", false);
     load();
-    decoder.heating.TEMP = parseTemperatureSources({"55,1,2;", "55,1,9;"});
+    heating.TEMP = parseTemperatureSources({"55,1,2;", "55,1,9;"});
     AutoQuery.setPause(7000);
     decoder.set_ql(twice(frame(55, 1, 52, {{5, 0x02}, {6, 0x66}, {19, 1}})));
     EXPECT_TRUE(serial.frames.empty());
@@ -253,7 +242,7 @@ TEST_F(StatusDecoderTest, TemperatureForwardingToTheHeatingController) {
     // The heating controller's program is its byte 38, not the temperature byte 29.
     ASSERT_NE(registry.stateOf(1, 1), nullptr);
     EXPECT_EQ(registry.stateOf(1, 1)->currentprogram, 4);
-    EXPECT_EQ(decoder.thermel.CURRENT_PGM, 4);
+    EXPECT_EQ(thermel.CURRENT_PGM, 4);
 
     flags.linkel_addressing = true;
     decoder.set_ql(twice(frame(1, 1, 52, {})));
@@ -264,7 +253,7 @@ TEST_F(StatusDecoderTest, TemperatureForwardingToTheHeatingController) {
 
 TEST_F(StatusDecoderTest, HeatingControllerWithoutDeviceFileGetsReadingsOnly) {
     load();
-    decoder.heating.TEMP = parseTemperatureSources({"55,1,1;"});
+    heating.TEMP = parseTemperatureSources({"55,1,1;"});
     decoder.set_ql(twice(frame(55, 1, 52, kKitchen)));
     decoder.set_ql(twice(frame(1, 1, 52, {{38, 4}})));
     EXPECT_EQ(wire().left(6), bytes({0x0D, 1, 1, 'T', 0x03, 0xE8}));
@@ -305,12 +294,12 @@ TEST_F(StatusDecoderTest, HeatingControllerFlagsSummaryAndValues) {
 
 TEST_F(StatusDecoderTest, ForwardedChannelOutsideTheFrameIsIgnored) {
     load();
-    decoder.heating.TEMP = parseTemperatureSources({"55,1,200;", "55,1,0;", "55,1,8;"});
+    heating.TEMP = parseTemperatureSources({"55,1,200;", "55,1,0;", "55,1,8;"});
     decoder.set_ql(twice(frame(55, 1, 52, {{17, 3}, {18, 4}})));
-    EXPECT_EQ(decoder.heating.temph[0], 0);
-    EXPECT_EQ(decoder.heating.temph[1], 0);
-    EXPECT_EQ(decoder.heating.temph[2], 3);
-    EXPECT_EQ(decoder.heating.templ[2], 4);
+    EXPECT_EQ(heating.temph[0], 0);
+    EXPECT_EQ(heating.temph[1], 0);
+    EXPECT_EQ(heating.temph[2], 3);
+    EXPECT_EQ(heating.templ[2], 4);
 }
 
 TEST_F(StatusDecoderTest, NumbersUseDotsWhateverTheLocale) {

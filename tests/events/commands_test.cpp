@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "devices/registry.h"
-#include "events/event_names.h"
 #include "events/update_sequence.h"
-#include "log/event_log.h"
+#include "log/runtime.h"
 #include "support/bus_helpers.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
@@ -22,24 +21,23 @@ class CommandsTest : public ::testing::Test {
   protected:
     CommandsTest()
         : clock(QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12, 500))),
-          root(tmp.root()),
-          log(root, clock),
-          writer(log, flags),
-          commands(Commands::Context{log, clock, writer, AutoQuery, timing, flags, debug}) {
+          rt(tmp.root(), clock),
+          port(rt, AutoQueryTimer),
+          commands(rt, port) {
         writer.setSerialOutput(&serial);
         tmp.mkdir("logs");
     }
     test::TempRoot tmp;
     test::FakeClock clock;
-    DataRoot root;
-    EventLog log;
-    BusFlags flags;
+    Runtime rt;
+    DataRoot& root = rt.root;
+    EventLog& log = rt.log;
     CaptureSerial serial;
-    FrameWriter writer;
     QTimer AutoQueryTimer;
-    QueryTimer AutoQuery{AutoQueryTimer};
-    TimingSettings timing;
-    bool debug = false;
+    BusPort port;
+    BusFlags& flags = port.flags;
+    FrameWriter& writer = port.writer;
+    QueryTimer& AutoQuery = port.AutoQuery;
     Commands commands;
 };
 
@@ -53,7 +51,7 @@ TEST_F(CommandsTest, SetTimeFrames) {
     EXPECT_FALSE(writer.was_send());
 
     flags.linkel_addressing = true;
-    commands.settime(0, 0);
+    commands.settime({0, 0});
     ASSERT_EQ(serial.frames.size(), 2u);
     EXPECT_EQ(serial.frames[1].toHex(' '),
               (bytes({22, 0, 0, 254, 254, 'c'}) + t + "--" + t + bytes({0})).toHex(' '));
@@ -75,14 +73,14 @@ TEST_F(CommandsTest, RunCommandPausesTheQueryCycle) {
         flags.linkel_addressing = c.linkel;
         flags.offline = c.offline;
         serial.frames.clear();
-        commands.query_device(55, 1);
+        commands.query_device({55, 1});
         if (c.wire.isEmpty()) {
             EXPECT_TRUE(serial.frames.empty());
         } else {
             ASSERT_EQ(serial.frames.size(), 1u);
             EXPECT_EQ(serial.frames[0].toHex(' '), c.wire.toHex(' '));
         }
-        EXPECT_EQ(AutoQuery.interval(), 5 * timing.QUERY_DEV);
+        EXPECT_EQ(AutoQuery.interval(), 5 * rt.settings.timing.QUERY_DEV);
         EXPECT_EQ(AutoQuery.isActive(), c.timerRunning);
         EXPECT_FALSE(writer.was_send());
     }
@@ -98,19 +96,16 @@ TEST_F(CommandsTest, ResetBroadcast) {
 }
 
 TEST_F(CommandsTest, UpdateSequenceSteps) {
-    EventNames names(root, log);
     tmp.write("devices aliases/55-1.dev", "Kitchen\r\nQuartel\r\n55\r\n1\r\n");
     tmp.write("devices aliases/55-2.dev", "Hall\r\nQuartel\r\n55\r\n2\r\n");
-    DeviceRegistry registry(root, log, clock, names);
+    DeviceRegistry registry(root, log, clock);
     registry.scanDevices();
     QTimer update;
     StartupOptions options;
     options.resetDevices = true;
     options.updateTime = true;
-    bool notstart = false;
-    UpdateSequence seq(UpdateSequence::Context{log, commands, registry, update, AutoQuery, options,
-                                               debug, [&notstart](bool v) { notstart = v; },
-                                               nullptr, nullptr});
+    bool& notstart = rt.flags.notstart;
+    UpdateSequence seq(rt, port, commands, registry, update, options);
     update.setInterval(1000);
     update.start();
     // Interval of `UpdateAfterReset` after each tick, and the frames sent.

@@ -15,21 +15,28 @@
 
 namespace velmar::test {
 
-// Records what event requests asked of the parts that are not built here.
-struct RecordingActions : EventActions {
+// Records what event requests asked of the parts that are not built here: the actions
+// "Schedule", "Batch" and the maintenance commands, registered in the runtime's table.
+struct RecordingActions {
     QStringList calls;
     bool available = true;
-    bool encodeschedule(const QString& d, const QString& e, int k, const QString& s) override {
-        calls << QStringLiteral("schedule %1|%2|%3|%4").arg(d, e).arg(k).arg(s);
-        return available;
-    }
-    bool runBatch(const QString& macro) override {
-        calls << QLatin1String("batch ") + macro;
-        return available;
-    }
-    bool runMaintenance(const QString& d, const QString& c) override {
-        calls << QLatin1String("maintenance ") + d + QLatin1Char(' ') + c;
-        return available;
+    void registerIn(ActionTable& actions) {
+        actions.add(QStringLiteral("Schedule"), [this](const QStringList& a) {
+            calls << QStringLiteral("schedule %1|%2|%3|%4")
+                         .arg(a.value(0), a.value(1), a.value(2), a.value(3));
+            return available;
+        });
+        actions.add(QStringLiteral("Batch"), [this](const QStringList& a) {
+            calls << QLatin1String("batch ") + a.value(0);
+            return available;
+        });
+        for (const char* c : kRoomMaintenanceCommands) {
+            const QString command = QLatin1String(c);
+            actions.add(command, [this, command](const QStringList& a) {
+                calls << QLatin1String("maintenance ") + a.value(0) + QLatin1Char(' ') + command;
+                return available;
+            });
+        }
     }
 };
 
@@ -37,10 +44,7 @@ struct CycleParts {
     TempRoot tmp;
     FakeClock clock;
     CaptureSerial serial;
-    ReceivedMessageHandlers handlers;
-    ProgrammingEvents programming;
     RecordingActions actions;
-    StartupFlags startup;
     QStringList logged;
 };
 
@@ -49,14 +53,13 @@ struct CycleParts {
 class CycleRig : public ::testing::Test, protected CycleParts, public ReceiveRig {
   protected:
     CycleRig()
-        : ReceiveRig(tmp.root(), clock, serial, handlers, programming),
-          commands(Commands::Context{log, clock, writer, AutoQuery, timing, flags, debug}),
-          files(EventFiles::Context{root, log, clock, names, writer, cycle, AutoQuery, timing,
-                                    flags, debug},
-                actions),
-          queryCycle(QueryCycle::Context{root, log, logFiles, clock, registry, commands, files,
-                                         actions, cycle, AutoQuery, timing, settings, startup,
-                                         audioext}) {
+        : ReceiveRig(tmp.root(), clock, &serial),
+          commands(modules.events.commands),
+          files(modules.events.files),
+          queryCycle(modules.events.queryCycle),
+          debug(startup.debugtimer),
+          audioext(settings.audioext) {
+        actions.registerIn(rt.actions);
         tmp.mkdir("logs");
         tmp.mkdir("emails");
         log.setSink([this](const QString& line) { logged << line; });
@@ -71,9 +74,11 @@ class CycleRig : public ::testing::Test, protected CycleParts, public ReceiveRig
         tmp.write(stem + ".nev", "Lights On\r\nLights Off\r\n");
         tmp.write(stem + ".sev", "1\r\n0\r\n");
     }
+    // The device scan and what the event engine makes of it (events, maintenance files, a
+    // fresh rotation).
     void scan() {
         registry.scanDevices();
-        queryCycle.restart();
+        modules.events.tablesBuilt();
     }
     QStringList emails() const {
         QStringList names;
@@ -101,9 +106,11 @@ class CycleRig : public ::testing::Test, protected CycleParts, public ReceiveRig
         receive.processSerialBlock(bytes({h, l}) + "lEXEC" + QByteArray(1, '\0'));
     }
 
-    Commands commands;
-    EventFiles files;
-    QueryCycle queryCycle;
+    Commands& commands;
+    EventFiles& files;
+    QueryCycle& queryCycle;
+    bool& debug;
+    QString& audioext;
 };
 
 }  // namespace velmar::test

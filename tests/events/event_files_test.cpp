@@ -297,8 +297,8 @@ TEST_F(EventFilesTest, TcpEventsAreWrittenAndRun) {
 }
 
 TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
-    files.execeventextern(55, 2, {21, 3, 1, 255, 255});
-    files.execeventextern(55, 2, {21, 4, 1, 255, 255});
+    files.execeventextern({55, 2}, {21, 3, 1, 255, 255});
+    files.execeventextern({55, 2}, {21, 4, 1, 255, 255});
     EXPECT_EQ(emails(), (QStringList{"2026-12-09 10, 11, 12.run", "2026-12-09 10, 11, 12_.run"}));
     EXPECT_EQ(tmp.read("emails/2026-12-09 10, 11, 12_.run"),
               directFile("lExternEvent", {55, 2, 21, 4, 1, 255, 255}));

@@ -26,22 +26,28 @@ QByteArray deviceFile(const QString& name, int h, int l, const QString& type, bo
     return lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
 }
 
-ReceiveRig::ReceiveRig(const QString& rootDir, const Clock& clock, SerialOutput& serial,
-                       ReceivedMessageHandlers& handlers, ProgrammingEvents& programming,
-                       RunCommand runCommand)
-    : root(rootDir),
-      log(root, clock),
-      logFiles(root, log, clock),
-      writer(log, flags),
-      names(root, log),
-      registry(root, log, clock, names),
-      decoder(
-          DecoderContext{root, log, logFiles, clock, registry, writer, cycle, AutoQuery, timing,
-                         settings, audioext, admins, tcpIndexInc, debug, wasalarm, alarmextender},
-          handlers),
-      receive(ReceivePath::Context{log, writer, decoder, programming, AutoQuery, timing, flags,
-                                   debug, notstart, &serial, nullptr, std::move(runCommand)}) {
-    writer.setSerialOutput(&serial);
+ReceiveRig::ReceiveRig(const QString& rootDir, const Clock& clock, SerialOutput* serial)
+    : modules(rootDir, clock, serial),
+      rt(modules.rt),
+      root(rt.root),
+      log(rt.log),
+      logFiles(rt.logFiles),
+      settings(rt.settings),
+      timing(rt.settings.timing),
+      startup(rt.flags),
+      flags(modules.bus.port.flags),
+      writer(modules.bus.port.writer),
+      AutoQueryTimer(modules.AutoQueryTimer),
+      AutoQuery(modules.bus.port.AutoQuery),
+      messages(modules.bus.messages),
+      decoder(modules.bus.decoder),
+      receive(modules.bus.receive),
+      registry(modules.devices.registry),
+      status(modules.devices.status),
+      alarms(modules.devices.alarms),
+      names(modules.events.names),
+      cycle(modules.events.cycle) {
+    rt.flags.notstart = true;
 }
 
 void ReceiveRig::addDevice(int h, int l, const QString& name, const QString& type) {

@@ -1,4 +1,4 @@
-#include "devices/heating_link.h"
+#include "heating/heating_tables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "devices/heating_link.h"
+#include "heating/heating_tables.h"
 
 #include "base/chkint.h"
 #include "base/text_file.h"

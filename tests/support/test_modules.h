@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QTimer>
+
+#include "base/runtime_flags.h"
+#include "bus/bus_module.h"
+#include "devices/devices_module.h"
+#include "events/events_module.h"
+#include "heating/heating_module.h"
+#include "log/runtime.h"
+#include "panels/panels_module.h"
+
+namespace velmar::test {
+
+// The program's modules over a test runtime: the data root and clock a test gives, frames to
+// the serial output it gives (or nowhere), no threads started, no files loaded until the test
+// asks. The same modules, wired the same way as in the program; tests, benchmarks and fuzz
+// targets reach into them by name.
+struct TestModules {
+    TestModules(const QString& rootDir, const Clock& clock, SerialOutput* serial = nullptr);
+
+    // Frames to another output (nullptr: nowhere).
+    void setSerial(SerialOutput* serial);
+    // The modules' start-up: their files and tables; then a device scan.
+    void load();
+    void scan();
+
+    Runtime rt;
+    QTimer AutoQueryTimer;
+    QTimer UpdateAfterReset;
+    StartupOptions options;
+    BusModule bus;
+    DevicesModule devices;
+    EventsModule events;
+    PanelsModule panels;
+    HeatingModule heating;
+};
+
+}  // namespace velmar::test
