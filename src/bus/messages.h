@@ -134,7 +134,8 @@ struct SenderInfo {
 // Hands each message to the subscribers of its kind: first those of the reaction stage, then
 // those of the announcement stage (the log line, the sound), each in the order they subscribed.
 // A kind nobody subscribed to is logged with "/debug" ("IR code received: 37 01 72 ..."). Main
-// thread only; a subscriber's exception reaches the caller of dispatch().
+// thread only; the owners subscribe when they are built, never from within a subscriber. A
+// subscriber's exception reaches the caller of dispatch().
 class MessageDispatcher {
   public:
     enum class Stage { React, Announce };
@@ -162,9 +163,7 @@ class MessageDispatcher {
             unhandled(M::kKind, m.debugBytes());
             return;
         }
-        // A copy: a subscriber may subscribe others.
-        const auto handlers = it->second;
-        for (const auto& [stage, call] : handlers)
+        for (const auto& [stage, call] : it->second)
             call(&m);
     }
 
