@@ -22,6 +22,29 @@ struct Runtime;
 // arrives; the folder that owns a kind's reaction subscribes to it.
 namespace msg {
 
+// A message that is its bytes as they came: `bytes` is the whole block (or record).
+template <const char* Kind>
+struct Bytes {
+    static constexpr const char* kKind = Kind;
+    QByteArray bytes;
+    QByteArray debugBytes() const { return bytes; }
+};
+
+inline constexpr char kStatusBlock[] = "status frame";
+inline constexpr char kIrCode[] = "IR code";
+inline constexpr char kRadioCode[] = "radio code";
+inline constexpr char kQueryRecord[] = "query record";
+inline constexpr char kLinkelRecord[] = "Linkel record";
+
+// A block holding a status frame (command byte "s"), an IR code, a radio code.
+using StatusBlock = Bytes<kStatusBlock>;
+using IrCode = Bytes<kIrCode>;
+using RadioCode = Bytes<kRadioCode>;
+// The Linkel's query mode: a controller's status record (byte 0 its length), and the Linkel's
+// own record.
+using QueryRecord = Bytes<kQueryRecord>;
+using LinkelRecord = Bytes<kLinkelRecord>;
+
 // A controller's text message ("lEXEC", "lZONE-3", "lDOOR", ...). The sender's name and type are
 // the device tables' ("Quartel", "Alarm"; "(55,9)" and "all" for a device they do not know).
 struct Text {
@@ -31,25 +54,6 @@ struct Text {
     QString senderType;
     QString command;
     QByteArray debugBytes() const { return command.toLatin1(); }
-};
-
-// A block holding a status frame (command byte "s"), whole.
-struct StatusBlock {
-    static constexpr const char* kKind = "status frame";
-    QByteArray block;
-    QByteArray debugBytes() const { return block; }
-};
-
-struct IrCode {
-    static constexpr const char* kKind = "IR code";
-    QByteArray block;
-    QByteArray debugBytes() const { return block; }
-};
-
-struct RadioCode {
-    static constexpr const char* kKind = "radio code";
-    QByteArray block;
-    QByteArray debugBytes() const { return block; }
 };
 
 // Memory bank 0..4 (command bytes 8..12).
@@ -106,20 +110,6 @@ struct RestartNotice {
     static constexpr const char* kKind = "restart notice";
     DeviceAddress from;
     QByteArray debugBytes() const { return from.stem().toLatin1(); }
-};
-
-// The Linkel's query mode: a controller's status record (byte 0 its length), and the Linkel's
-// own record.
-struct QueryRecord {
-    static constexpr const char* kKind = "query record";
-    QByteArray record;
-    QByteArray debugBytes() const { return record; }
-};
-
-struct LinkelRecord {
-    static constexpr const char* kKind = "Linkel record";
-    QByteArray record;
-    QByteArray debugBytes() const { return record; }
 };
 
 }  // namespace msg

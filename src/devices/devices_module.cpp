@@ -13,11 +13,11 @@ DevicesModule::DevicesModule(Runtime& runtime, BusModule& busModule)
     MessageDispatcher& messages = bus.messages;
     messages.setSenderLookup([this](DeviceAddress a) { return texts.sender(a); });
     messages.subscribe<msg::StatusBlock>(
-        [this](const msg::StatusBlock& m) { status.set_ql(m.block); });
+        [this](const msg::StatusBlock& m) { status.set_ql(m.bytes); });
     messages.subscribe<msg::QueryRecord>(
-        [this](const msg::QueryRecord& m) { status.set_ql_record(m.record); });
+        [this](const msg::QueryRecord& m) { status.set_ql_record(m.bytes); });
     messages.subscribe<msg::LinkelRecord>(
-        [this](const msg::LinkelRecord& m) { linkelStatus.set_status_linkel(m.record); });
+        [this](const msg::LinkelRecord& m) { linkelStatus.set_status_linkel(m.bytes); });
     messages.subscribe<msg::Text>([this](const msg::Text& m) { texts.react(m); });
     messages.subscribe<msg::Text>([this](const msg::Text& m) { texts.announce(m); },
                                   MessageDispatcher::Stage::Announce);

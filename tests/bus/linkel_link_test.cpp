@@ -27,9 +27,9 @@ class LinkelLinkTest : public ::testing::Test {
         link.reply = [this](const QByteArray& b) { sent += b; };
         link.ReadFromEthernet = [this](const QByteArray& b) { blocks.push_back(b); };
         messages.subscribe<msg::QueryRecord>(
-            [this](const msg::QueryRecord& r) { records.push_back(r.record); });
+            [this](const msg::QueryRecord& r) { records.push_back(r.bytes); });
         messages.subscribe<msg::LinkelRecord>(
-            [this](const msg::LinkelRecord& r) { records.push_back(r.record); });
+            [this](const msg::LinkelRecord& r) { records.push_back(r.bytes); });
     }
     // Logs in: challenge, response, acceptance, mode byte.
     void login(int mode) {

@@ -27,7 +27,7 @@ struct RecordingHandlers {
     std::vector<std::array<std::uint8_t, 5>> events;
     void subscribe(MessageDispatcher& m) {
         m.subscribe<msg::StatusBlock>(
-            [this](const msg::StatusBlock& b) { calls << "set_ql " + b.block.toHex(' '); });
+            [this](const msg::StatusBlock& b) { calls << "set_ql " + b.bytes.toHex(' '); });
         m.subscribe<msg::IrCode>([this](const msg::IrCode&) { calls << "ired"; });
         m.subscribe<msg::RadioCode>([this](const msg::RadioCode&) { calls << "learnrf"; });
         m.subscribe<msg::MemoryBank>(

@@ -16,6 +16,8 @@ import re
 import sys
 import tempfile
 
+import lint_common
+
 LEVELS = [
     ["base"],
     ["log", "lang"],
@@ -83,24 +85,12 @@ def self_test():
     return ok
 
 
-def main():
-    if len(sys.argv) == 2 and sys.argv[1] == "--self-test":
-        if not self_test():
-            return 1
-        print("include direction checker: self-test ok")
-        return 0
-    if len(sys.argv) != 2:
-        print(__doc__)
-        return 2
-    found = violations(os.path.join(sys.argv[1], "src"))
-    for v in found:
-        print("include points up a layer: " + v)
-    if found:
-        print("%d includes point up a layer" % len(found))
-        return 1
-    print("include direction: every include in src/ points down or stays in its folder")
-    return 0
+def check(root):
+    return violations(os.path.join(root, "src"))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(lint_common.main(
+        __doc__, check, self_test,
+        "include direction: every include in src/ points down or stays in its folder",
+        "include points up a layer: "))

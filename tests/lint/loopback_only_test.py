@@ -14,6 +14,8 @@ import re
 import sys
 import tempfile
 
+import lint_common
+
 FOLDERS = ("tests", "fuzz", "bench")
 SUFFIXES = (".cpp", ".h", ".hpp", ".sh", ".py", ".txt", ".cmake", ".cfg", ".json")
 # Four dotted numbers not inside a longer dotted run (version strings such as 1.2.3.4.5).
@@ -89,23 +91,8 @@ def self_test():
     return ok
 
 
-def main():
-    if len(sys.argv) == 2 and sys.argv[1] == "--self-test":
-        if not self_test():
-            return 1
-        print("loopback-only checker: self-test ok")
-        return 0
-    if len(sys.argv) != 2:
-        print(__doc__)
-        return 2
-    problems = check(sys.argv[1])
-    for p in problems:
-        print("IPv4 literal outside 127.0.0.0/8 (mark it if it is only parsed): " + p)
-    if problems:
-        return 1
-    print("loopback-only: no address outside 127.0.0.0/8 under %s" % ", ".join(FOLDERS))
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(lint_common.main(
+        __doc__, check, self_test,
+        "loopback-only: no address outside 127.0.0.0/8 under %s" % ", ".join(FOLDERS),
+        "IPv4 literal outside 127.0.0.0/8 (mark it if it is only parsed): "))
