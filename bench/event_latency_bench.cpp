@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     velmar::writeLinesAtomic(stem + ".lev", {"Lights On", "Lights Off"});
     velmar::writeLinesAtomic(stem + ".nev", {"Lights On", "Lights Off"});
     velmar::writeLinesAtomic(stem + ".sev", {"1", "0"});
+    velmar::writeLinesAtomic(stem + ".cev", {"Lights On", "Lights Off"});
 
     velmar::SystemClock clock;
     velmar::Runtime runtime(root, clock);

@@ -108,9 +108,13 @@ std::vector<Transmission> Bus::onFrame(const QByteArray& frame, bool complete) {
             c->executed.push_back(*confirmed);
             text = "lEXEC";
         } else if (isProgrammingBlock(*confirmed)) {
-            if (settings.programAnswer == ProgramAnswer::Ok) {
+            const ProgramAnswer answer = c->programAnswer.value_or(settings.programAnswer);
+            if (c->programAnswer && c->programBlocks > 0 && --c->programBlocks == 0)
+                c->programAnswer.reset();
+            if (answer == ProgramAnswer::Ok) {
                 text = "lOKWRROM";
-            } else if (settings.programAnswer == ProgramAnswer::Refuse) {
+                c->memory[confirmed->at(0)] = *confirmed;
+            } else if (answer == ProgramAnswer::Refuse) {
                 text = "lERWRROM";
             }
         }

@@ -9,10 +9,6 @@
 
 namespace velmar::sim {
 
-// How the addressed controller acknowledges a programming block once the PC has confirmed its
-// echo: "lOKWRROM", "lERWRROM" or not at all.
-enum class ProgramAnswer { Ok, Refuse, None };
-
 struct BusSettings {
     bool linkelAddressing = false;
     ProgramAnswer programAnswer = ProgramAnswer::Ok;

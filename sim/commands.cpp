@@ -126,6 +126,8 @@ QList<QByteArray> CommandInterpreter::helpLines() {
         "raw <hex bytes>",
         "restart <h>-<l>",
         "program ok|refuse|none",
+        "program <h>-<l> ok|refuse|none [blocks]",
+        "memory <h>-<l> <letter>",
         "set <h>-<l> adc <k> <raw>",
         "set <h>-<l> temp <k> <celsius>",
         "set <h>-<l> light <k> <percent>",
@@ -210,19 +212,46 @@ CommandReply CommandInterpreter::run(QByteArrayView rawLine) {
         return fromResult(sim_.announceRestart(*a, &error), error);
     }
     if (cmd == "program") {
-        if (n != 2) {
-            return usage("program ok|refuse|none");
+        const auto answerOf = [](const QByteArray& word) -> std::optional<ProgramAnswer> {
+            if (word == "ok")
+                return ProgramAnswer::Ok;
+            if (word == "refuse")
+                return ProgramAnswer::Refuse;
+            if (word == "none")
+                return ProgramAnswer::None;
+            return std::nullopt;
+        };
+        if (n == 2) {
+            const auto answer = answerOf(t[1]);
+            if (!answer)
+                return usage("program ok|refuse|none");
+            sim_.setProgramAnswer(*answer);
+            return {};
         }
-        if (t[1] == "ok") {
-            sim_.setProgramAnswer(ProgramAnswer::Ok);
-        } else if (t[1] == "refuse") {
-            sim_.setProgramAnswer(ProgramAnswer::Refuse);
-        } else if (t[1] == "none") {
-            sim_.setProgramAnswer(ProgramAnswer::None);
-        } else {
-            return usage("program ok|refuse|none");
+        const auto a = n >= 3 ? address(1) : std::nullopt;
+        const auto answer = n >= 3 ? answerOf(t[2]) : std::nullopt;
+        int blocks = 0;
+        if (n == 4) {
+            const auto parsed = parseNumber(t[3]);
+            if (!parsed)
+                return usage("program [<h>-<l>] ok|refuse|none [blocks]");
+            blocks = *parsed;
         }
-        return {};
+        if (!a || !answer || n > 4)
+            return usage("program [<h>-<l>] ok|refuse|none [blocks]");
+        return fromResult(sim_.setProgramAnswer(*a, *answer, blocks, &error), error);
+    }
+    if (cmd == "memory") {
+        const auto a = n == 3 ? address(1) : std::nullopt;
+        if (!a || t[2].size() != 1)
+            return usage("memory <h>-<l> <letter>");
+        const auto block = sim_.memory(*a, t[2][0]);
+        if (!block)
+            return failure(QStringLiteral("no block '%1' acknowledged by that controller")
+                               .arg(QString::fromUtf8(t[2])));
+        CommandReply r;
+        r.lines << block->toHex(' ');
+        return r;
     }
     if (cmd == "linkel") {
         const auto on = n == 2 ? parseOnOff(t[1]) : std::nullopt;

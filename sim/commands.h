@@ -26,7 +26,9 @@ struct CommandReply {
 //   silent <h>-<l> on|off            noconfirm <h>-<l> on|off
 //   text <h>-<l> <text>              (the rest of the line, inner blanks kept)
 //   raw <hex bytes>                  restart <h>-<l>
-//   program ok|refuse|none           linkel on|off     (Linkel addressing of frames)
+//   program [<h>-<l>] ok|refuse|none [blocks]   (one controller's next blocks, then as before)
+//   memory <h>-<l> <letter>          (the block of that letter the controller acknowledged)
+//   linkel on|off                    (Linkel addressing of frames)
 //   linkel-drop   linkel-accept on|off   linkel-query <ms>   (the Linkel on TCP)
 //   linkel-out <n> on|off   linkel-adc <channel> <raw>   linkel-byte <offset> <value>
 //   set <h>-<l> adc <k> <raw> | out <k> 0|1 | in <k> 0|1 | fast <k> 0|1 | program <n>

@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace velmar::sim {
 // expander (85-1..85-5); it confirms frames addressed to it but has no status frame of its own.
 // Linkel (0-254): for now a plain controller with the room controller's status frame.
 enum class ControllerType { Quartel, Outrel, Thermel, Sensel, Linkel };
+
+// How the addressed controller acknowledges a programming block once the PC has confirmed its
+// echo: "lOKWRROM", "lERWRROM" or not at all.
+enum class ProgramAnswer { Ok, Refuse, None };
 
 // Raw 10-bit channel values of physical readings: a temperature sensor of 10 mV per kelvin on
 // a 5000 mV supply, and a light sensor whose value falls as the light rises. Clamped to 0..1023.
@@ -76,6 +81,13 @@ class Controller {
     std::optional<QByteArray> awaitingConfirmation;
     // The direct events executed ("eEV" payloads confirmed with "OK"), oldest first.
     std::vector<QByteArray> executed;
+    // This controller's answer to programming blocks instead of the bus-wide one: for the next
+    // `programBlocks` blocks (for every block while 0).
+    std::optional<ProgramAnswer> programAnswer;
+    int programBlocks = 0;
+    // The programming blocks acknowledged with "lOKWRROM", by command letter: the payload as
+    // it came (letter first).
+    std::map<char, QByteArray> memory;
 
   private:
     int messageLength() const;

@@ -209,6 +209,31 @@ void Simulator::setProgramAnswer(ProgramAnswer answer) {
     bus_.settings.programAnswer = answer;
 }
 
+bool Simulator::setProgramAnswer(Address address, ProgramAnswer answer, int blocks,
+                                 QString* error) {
+    if (blocks < 0) {
+        if (error)
+            *error = QStringLiteral("the number of blocks must be 0 or more");
+        return false;
+    }
+    return withController(address, error, [&](Controller& c) {
+        c.programAnswer = answer;
+        c.programBlocks = blocks;
+        return true;
+    });
+}
+
+std::optional<QByteArray> Simulator::memory(Address address, char letter) const {
+    std::lock_guard lock(mutex_);
+    const Controller* c = bus_.find(address);
+    if (!c)
+        return std::nullopt;
+    const auto it = c->memory.find(letter);
+    if (it == c->memory.end())
+        return std::nullopt;
+    return it->second;
+}
+
 void Simulator::setLinkelAddressing(bool on) {
     std::lock_guard lock(mutex_);
     bus_.settings.linkelAddressing = on;

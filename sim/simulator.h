@@ -87,6 +87,12 @@ class Simulator {
     bool setSilent(Address address, bool on, QString* error = nullptr);
     bool setNoConfirm(Address address, bool on, QString* error = nullptr);
     void setProgramAnswer(ProgramAnswer answer);
+    // One controller's answer for its next `blocks` programming blocks (every block when 0),
+    // then the bus-wide one again.
+    bool setProgramAnswer(Address address, ProgramAnswer answer, int blocks,
+                          QString* error = nullptr);
+    // The block of that command letter the controller acknowledged last.
+    std::optional<QByteArray> memory(Address address, char letter) const;
     void setLinkelAddressing(bool on);
     bool linkelAddressing() const;
     // Every controller with a status frame pushes it (twice, as for a query) every ms

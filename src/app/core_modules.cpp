@@ -11,8 +11,9 @@ CoreModules::CoreModules(Runtime& rt, Manager& manager)
       devices(rt, bus),
       events(rt, bus, devices, manager.options(), manager.UpdateAfterReset),
       panels(rt, bus, devices, events),
+      config(rt, bus, devices, events),
       heating(rt, bus, devices),
-      modules_{&bus, &devices, &events, &panels, &heating} {
+      modules_{&bus, &devices, &events, &panels, &config, &heating} {
     // "ApplicationReboot" is the program's own shutdown.
     rt.actions.add(QStringLiteral("ApplicationReboot"), [&manager](const QStringList&) {
         QTimer::singleShot(0, &manager, [&manager] { manager.shutdown(); });
@@ -37,6 +38,11 @@ void CoreModules::buildDeviceTables() {
 
 void CoreModules::startSerialThread() {
     bus.startSerialThread();
+}
+
+void CoreModules::createConfigurationWindow() {
+    for (Module* m : modules_)
+        m->started();
 }
 
 void CoreModules::startPanelServer() {

@@ -9,6 +9,7 @@
 #include "app/subsystems.h"
 #include "base/module.h"
 #include "bus/bus_module.h"
+#include "config/config_module.h"
 #include "devices/devices_module.h"
 #include "events/events_module.h"
 #include "heating/heating_module.h"
@@ -19,7 +20,8 @@ namespace velmar {
 
 class Manager;
 
-// The running program's modules, lowest layer first: bus, devices, events, panels, heating.
+// The running program's modules, lowest layer first: bus, devices, events, panels, config,
+// heating.
 // The manager's start-up, countdown and shutdown steps reach them here, each in that order.
 class CoreModules : public Subsystems {
   public:
@@ -29,6 +31,7 @@ class CoreModules : public Subsystems {
     void loadModules() override;
     void buildDeviceTables() override;
     void startSerialThread() override;
+    void createConfigurationWindow() override;
     void startPanelServer() override;
     void configWindowInitialWork() override;
     bool updateAfterResetTick() override;
@@ -43,6 +46,7 @@ class CoreModules : public Subsystems {
     DevicesModule devices;
     EventsModule events;
     PanelsModule panels;
+    ConfigModule config;
     HeatingModule heating;
 
   private:

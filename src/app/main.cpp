@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "app/manager.h"
 #include "app/results_window.h"
+#include "config/config_window.h"
 #include "base/clock.h"
 
 namespace {
@@ -139,6 +140,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<velmar::ResultsWindow> results;
     std::unique_ptr<velmar::MainWindow> mainWindow;
     std::unique_ptr<velmar::AboutWindow> about;
+    std::unique_ptr<velmar::ConfigWindow> config;
     if (headless) {
         manager.log().setSink([](const QString& text) {
             const QByteArray bytes = text.toUtf8();
@@ -150,10 +152,19 @@ int main(int argc, char** argv) {
         results = std::make_unique<velmar::ResultsWindow>(manager);
         mainWindow = std::make_unique<velmar::MainWindow>(manager);
         about = std::make_unique<velmar::AboutWindow>();
+        config = std::make_unique<velmar::ConfigWindow>(modules.config.model);
+        modules.config.model.show = [&config] {
+            config->show();
+            config->raise();
+        };
         QObject::connect(&manager, &velmar::Manager::windowRequested, about.get(),
-                         [&about](velmar::MenuAction a) {
+                         [&about, &config](velmar::MenuAction a) {
                              if (a == velmar::MenuAction::About)
                                  about->show();
+                             if (a == velmar::MenuAction::QuartelConfiguration) {
+                                 config->show();
+                                 config->raise();
+                             }
                          });
     }
     manager.start();

@@ -26,7 +26,8 @@ Manager::Manager(Runtime& rt, QStringList arguments, Subsystems* subsystems, QOb
     Cancelbut.setInterval(5000);
     oneHour.setInterval(10000);
     smstimer.setInterval(60000);
-    minuteClock.setInterval(60000);
+    minuteClock.setSingleShot(true);
+    minuteClock.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Manager::timer1Tick);
     connect(&Cancelbut, &QTimer::timeout, this, &Manager::cancelbutTick);
     connect(&oneHour, &QTimer::timeout, this, &Manager::oneHourTick);
@@ -121,7 +122,7 @@ void Manager::start() {
     Timer1.start();
     oneHour.start();
     smstimer.start();
-    minuteClock.start();
+    armMinuteClock();
 
     rt_.flags.TCP_INDEX_INC = 0;  // 28
     applySwitches(arguments_, rt_.flags, state_.options, effects_);
@@ -147,6 +148,7 @@ void Manager::start() {
     if (!rt_.flags.offline && !rt_.flags.via_linkel)
         subsystems_->startSerialThread();  // 32
     startTcpEventHelpers();                // 36
+    subsystems_->createConfigurationWindow();
     rt_.log.admem(QLatin1String("Velmar Manager started, data root ") + rt_.root.root());
     emit stateChanged();
 }
@@ -198,7 +200,7 @@ void Manager::buildMenu() {
         {MenuAction::AlarmConfiguration, QStringLiteral("Alarm Configuration"),
          QStringLiteral("Configuration / Programming Alarm Devices"), false, false},
         {MenuAction::QuartelConfiguration, QStringLiteral("Quartel Configuration"),
-         QStringLiteral("Configuration / Programming Quartel Devices"), !linkel, false},
+         QStringLiteral("Configuration / Programming Quartel Devices"), !linkel, true},
         {MenuAction::RunCommand, QStringLiteral("Run Command"), QString(), true,
          rt_.flags.linkel_companion},
         {MenuAction::Heating, QStringLiteral("Heating"), QString(), true, false},
@@ -348,7 +350,20 @@ void Manager::autoQueryTick() {
         AutoQuery.stop();
 }
 
+// The minute clock fires at second 1 of every minute (a 60 s interval would drift past
+// minute boundaries, skipping or repeating minutes).
+void Manager::armMinuteClock() {
+    const QDateTime now = rt_.clock.now();
+    const QTime t = now.time();
+    qint64 ms = (61 - t.second()) * 1000LL - t.msec();
+    if (ms > 60000)
+        ms -= 60000;  // before second 1 of this minute
+    minuteClock.start(static_cast<int>(std::max<qint64>(ms, 1)));
+}
+
 void Manager::minuteClockTick() {
+    if (!shutDown_)
+        armMinuteClock();
     digest_.getlogs();
     subsystems_->minuteClock();
 }

@@ -128,6 +128,7 @@ class Manager : public QObject {
     void updateAfterResetTick();
     void autoQueryTick();
     void minuteClockTick();
+    void armMinuteClock();
     void buildMenu();
     void startTcpEventHelpers();
     void loadRecuActions();

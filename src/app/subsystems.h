@@ -21,6 +21,8 @@ class Subsystems {
     virtual void buildDeviceTables() {}
     virtual void startEventScan() {}
     virtual void startSerialThread() {}
+    // The main window's start-up is over: the configuration window is created.
+    virtual void createConfigurationWindow() {}
 
     // Countdown and "Run"
     virtual void startPanelServer() {}         // "Run"

@@ -24,6 +24,9 @@ class Module {
     // The device tables were built (again): once per rebuild the switches ask for, then once
     // more in the start-up sequence.
     virtual void tablesBuilt() {}
+    // Start-up is over: the windows are created (the configuration window loads its first
+    // device).
+    virtual void started() {}
     // "Run" (the countdown's end or the operator).
     virtual void run() {}
     // The configuration window's initial work, 10 s after the countdown started (`Timer2`).

@@ -24,6 +24,9 @@ struct RuntimeFlags {
     std::int32_t timer_start = 30;
     // False until the start-up phase is over: restart notices count only afterwards.
     bool notstart = false;
+    // A controller is being programmed: nothing else may go out on the bus (it would replace
+    // the block's echo reference), the query cycle and the minute's time wait.
+    bool uploading = false;
 };
 
 // The three start-up option boxes (and the hidden fourth).

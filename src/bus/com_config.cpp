@@ -15,6 +15,11 @@ ComConfig readComConfig(const DataRoot& root) {
     return cfg;
 }
 
+bool writeComConfig(const DataRoot& root, const ComConfig& config, QString* error) {
+    return writeLinesAtomic(root.path(QStringLiteral("com.cfg")),
+                            {config.portName, QString::number(config.baudRate)}, error);
+}
+
 QString portDevicePath(const QString& portName) {
     QString name = portName.trimmed();
     if (name.startsWith(QLatin1String("\\\\.\\")))

@@ -15,6 +15,8 @@ struct ComConfig {
 
 // Missing file: "com1" at 115200; a second line that is not a number: 115200.
 ComConfig readComConfig(const DataRoot& root);
+// Writes "com.cfg" (port name, bit rate); false with the cause in `error`.
+bool writeComConfig(const DataRoot& root, const ComConfig& config, QString* error = nullptr);
 
 // The device path of a port name: an absolute path is used as it is; "comN" (any case, with or
 // without a leading "\\.\") means /dev/ttyS(N-1); any other name gets "/dev/" in front.

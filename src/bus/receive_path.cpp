@@ -61,7 +61,7 @@ void ReceivePath::markers(const QByteArray& block, bool tcp) {
         rt_.log.admem(QStringLiteral("error write mem"));
         messages_.dispatch(msg::BlockRefused{});
     }
-    if (block.contains("lALARM"))
+    if (block.contains("lALARM") && !rt_.flags.uploading)
         restartQueryTimer(rt_.settings.timing.AFTER_ALARM_RECEPTION);
     if (!rt_.flags.notstart)
         return;

@@ -22,7 +22,6 @@ void Confirmations::onText(const msg::Text& text) {
         if (!done->path.isEmpty() && !QFile::remove(done->path) && QFile::exists(done->path))
             rt_.log.admem(QLatin1String("Error deleting direct event: ") + done->path);
     }
-    port_.AutoQuery.stop();
     for (int i = 0; i < registry_.quartel_max; ++i) {
         const auto& e = registry_.rms[static_cast<std::size_t>(i)];
         if (e.adrh == from.adrh && e.adrl == from.adrl) {
@@ -31,7 +30,11 @@ void Confirmations::onText(const msg::Text& text) {
             break;
         }
     }
+    // During an upload the query cycle stays held: the upload restarts it.
+    if (rt_.flags.uploading)
+        return;
     const TimingSettings& timing = rt_.settings.timing;
+    port_.AutoQuery.stop();
     port_.AutoQuery.pause(confirmedName.toUpper().contains(QLatin1String("SECU"))
                               ? timing.OTHER_RECEPTION
                               : timing.SECU_RECEPTION);

@@ -70,6 +70,15 @@ void EventNames::loadLists(EventNameEntry& e) {
         }
         *l.items = splitLines(*bytes);
     }
+    // A set cut short by a failed write is no set.
+    const qsizetype n = e.EventIdlist.size();
+    if (e.eventnamelist.size() != n || e.signalnamelist.size() != n ||
+        e.EventStatelist.size() != n) {
+        log_.admem(QLatin1String("Error in event definitions: ") + stem +
+                   QLatin1String(" -> the files have different line counts"));
+        for (const List& clear : lists)
+            clear.items->clear();
+    }
 }
 
 void EventNames::load_mem_secu() {
@@ -99,6 +108,18 @@ void EventNames::load_mem_secu() {
         const char state = static_cast<char>(kFirstStateCode + i);
         e->EventStatelist.append(fromCp1250(QByteArrayView(&state, 1)));
     }
+}
+
+bool EventNames::reload(const QString& name) {
+    EventNameEntry* e = entry(devname_index(name));
+    if (!e)
+        return false;
+    e->EventIdlist.clear();
+    e->eventnamelist.clear();
+    e->signalnamelist.clear();
+    e->EventStatelist.clear();
+    loadLists(*e);
+    return true;
 }
 
 int EventNames::devname_index(const QString& name) const {

@@ -43,6 +43,9 @@ class EventNames {
     // the state letter of code 97 + i.
     void load_mem_secu();
 
+    // Reads an entry's lists again (after its definition files were rebuilt); false when no
+    // entry has that name.
+    bool reload(const QString& name);
     // The number of the entry named `name` (compared exactly), or 0.
     int devname_index(const QString& name) const;
     // `QuartelIndexEventList`: the number of entries.

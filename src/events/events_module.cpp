@@ -14,7 +14,14 @@ EventsModule::EventsModule(Runtime& runtime, BusModule& busModule, DevicesModule
       update(runtime, busModule.port, commands, devicesModule.registry, UpdateAfterReset, options),
       afterRestart(runtime, busModule.port, commands, options),
       confirmations(runtime, busModule.port, cycle, devicesModule.registry),
-      bluetooth(runtime) {
+      bluetooth(runtime),
+      pcEvents(runtime, busModule.port, commands) {
+    pcEvents.serialOpen = [this] { return bus.serial.isOpen(); };
+    pcEvents.open = openWithAssociatedProgram;
+    rt.actions.add(QStringLiteral("ReloadScheduledEvents"), [this](const QStringList&) {
+        pcEvents.update_pc_events();
+        return true;
+    });
     const auto runCommand = [this](DeviceAddress to, const QByteArray& text) {
         commands.run_command(to, text);
     };
@@ -47,6 +54,7 @@ void EventsModule::tablesBuilt() {
 
 void EventsModule::minuteTick() {
     queryCycle.requestScheduled();
+    pcEvents.local_events();
 }
 
 void EventsModule::stopTimers() {

@@ -18,6 +18,7 @@
 #include "events/cycle_state.h"
 #include "events/event_files.h"
 #include "events/event_names.h"
+#include "events/pc_events.h"
 #include "events/query_cycle.h"
 #include "events/update_sequence.h"
 #include "log/runtime.h"
@@ -36,6 +37,7 @@ class EventsModule : public Module {
     void load() override;
     // The polled controllers' events, their maintenance request files and a fresh rotation.
     void tablesBuilt() override;
+    // The due scheduled events at the next tick; the PC's own events of this minute.
     void minuteTick() override;
     void stopTimers() override;
 
@@ -51,6 +53,7 @@ class EventsModule : public Module {
     AfterRestart afterRestart;
     Confirmations confirmations;
     Bluetooth bluetooth;
+    PcEvents pcEvents;
 };
 
 }  // namespace velmar

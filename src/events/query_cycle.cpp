@@ -51,6 +51,12 @@ void QueryCycle::tick() {
         timer.stop();
         return;
     }
+    // While a controller is being programmed nothing else goes out; the upload restarts the
+    // cycle when it ends.
+    if (flags.uploading) {
+        timer.stop();
+        return;
+    }
     timer.stop();
     if (copyScheduled_) {
         copyScheduled_ = false;

@@ -87,7 +87,8 @@ void AfterRestart::onRestartNotice(DeviceAddress device) {
 void AfterRestart::tick() {
     if (rt_.flags.debugtimer)
         rt_.log.admem(QStringLiteral("aft"));
-    commands_.set_time_all_devs();
+    if (!rt_.flags.uploading)
+        commands_.set_time_all_devs();
     timer.setInterval(1000);
     if (++ticks_ < 3)
         return;

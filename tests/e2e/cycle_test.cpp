@@ -37,17 +37,20 @@ class CycleE2e : public E2eTest {
     }
     // Event definitions of 55-1: `count` events "E000", ... on outputs 1.. and states 1, 0.
     void defineEvents(int h, int l, int count) {
-        QByteArray ids, names, states;
+        QByteArray ids, names, states, combined;
         for (int i = 0; i < count; ++i) {
             ids += "O" + QByteArray::number(i / 2 + 1) + "\r\n";
             names += QStringLiteral("E%1\r\n").arg(i, 3, 10, QChar('0')).toLatin1();
             states += (i % 2 ? "0\r\n" : "1\r\n");
+            combined += "E\r\n";
         }
         const QString stem = QStringLiteral("events/Quartel/%1-%2").arg(h).arg(l);
         tmp.write(stem + ".iev", ids);
         tmp.write(stem + ".lev", names);
         tmp.write(stem + ".nev", names);
         tmp.write(stem + ".sev", states);
+        // A complete hand-written set: the configuration does not rebuild it.
+        tmp.write(stem + ".cev", combined);
     }
     QStringList emails() { return QDir(tmp.path("emails")).entryList(QDir::Files, QDir::Name); }
 };
@@ -90,6 +93,7 @@ TEST_F(CycleE2e, RequestIsResolvedSentConfirmedAndDeleted) {
     defineEvents(55, 1, 2);
     defineEvents(55, 2, 2);
     tmp.write("events/Quartel/55-1.lev", "Lights On\r\nLights Off\r\n");
+    tmp.write("events/Quartel/55-1.cev", "Lights On\r\nLights Off\r\n");
     // The hall never confirms; the kitchen holds its confirmation until the file is checked.
     sim.setNoConfirm({55, 2}, true);
     sim.setNoConfirm({55, 1}, true);

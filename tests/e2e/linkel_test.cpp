@@ -32,6 +32,7 @@ TEST_F(LinkelE2e, TransparentModeCarriesPollsAndEvents) {
     for (const char* ext : {".lev", ".nev"})
         tmp.write(QLatin1String("events/Quartel/55-1") + ext, "Lights On\r\n");
     tmp.write("events/Quartel/55-1.sev", "1\r\n");
+    tmp.write("events/Quartel/55-1.cev", "Lights On\r\n");
     startVelmar({"/cancel", "/tcpquery"});
     // The link starts with the configuration window's initial work, 10 s after the countdown.
     ASSERT_TRUE(waitForLog("Transparent Uart 1 <-> Ethernet with query enabled", 25000))

@@ -8,6 +8,7 @@ TestModules::TestModules(const QString& rootDir, const Clock& clock, SerialOutpu
       devices(rt, bus),
       events(rt, bus, devices, options, UpdateAfterReset),
       panels(rt, bus, devices, events),
+      config(rt, bus, devices, events),
       heating(rt, bus, devices) {
     setSerial(serial);
 }
@@ -19,14 +20,19 @@ void TestModules::setSerial(SerialOutput* serial) {
 }
 
 void TestModules::load() {
-    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &heating})
+    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
         m->load();
 }
 
 void TestModules::scan() {
     devices.scan();
-    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &heating})
+    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
         m->tablesBuilt();
+}
+
+void TestModules::started() {
+    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
+        m->started();
 }
 
 }  // namespace velmar::test

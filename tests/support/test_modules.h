@@ -5,6 +5,7 @@
 
 #include "base/runtime_flags.h"
 #include "bus/bus_module.h"
+#include "config/config_module.h"
 #include "devices/devices_module.h"
 #include "events/events_module.h"
 #include "heating/heating_module.h"
@@ -22,9 +23,11 @@ struct TestModules {
 
     // Frames to another output (nullptr: nowhere).
     void setSerial(SerialOutput* serial);
-    // The modules' start-up: their files and tables; then a device scan.
+    // The modules' start-up: their files and tables; a device scan; the end of start-up (the
+    // configuration loads its first device).
     void load();
     void scan();
+    void started();
 
     Runtime rt;
     QTimer AutoQueryTimer;
@@ -34,6 +37,7 @@ struct TestModules {
     DevicesModule devices;
     EventsModule events;
     PanelsModule panels;
+    ConfigModule config;
     HeatingModule heating;
 };
 
