@@ -209,8 +209,10 @@ void UploadEngine::end(bool written) {
 }
 
 void UploadEngine::onWritten(const msg::BlockWritten&) {
-    // A block written while no upload runs (a late acknowledgement) changes nothing.
-    if (!active_)
+    // An acknowledgement while no block is on its way (no upload runs, or the block was already
+    // given up by its time-out and waits to be sent again) changes nothing: counted, it would
+    // skip the next block.
+    if (!active_ || flash_buff_next)
         return;
     ++index_flash_buff;
     errors_events = 0;
@@ -222,7 +224,7 @@ void UploadEngine::onWritten(const msg::BlockWritten&) {
 }
 
 void UploadEngine::onRefused() {
-    if (!active_)
+    if (!active_ || flash_buff_next)
         return;
     flash_buff_written_ok = false;
     flash_buff_next = true;
