@@ -86,6 +86,7 @@ ConfigWindow::ConfigWindow(Configuration& model, QWidget* parent)
     layout->addLayout(buttons);
     connect(&model_, &Configuration::changed, this, &ConfigWindow::refresh);
     refresh();
+    resize(sizeHint().expandedTo(QSize(760, 600)));
 }
 
 QComboBox* ConfigWindow::choiceBox(QWidget* parent, const QString& name, QStringListModel* list,
@@ -208,8 +209,9 @@ QWidget* ConfigWindow::generalPage() {
                  choiceBox(page, QStringLiteral("ModFreq1"), bytes,
                            [&s]() -> Choice& { return s.ModFreq1; }));
     rc_ = listModel(this, v.rcQuartel);
-    form->addRow(QStringLiteral("Remote Controler Type"),
-                 indexBox(page, QStringLiteral("RCType"), rc_, [&s]() -> int& { return s.RCType; }));
+    form->addRow(
+        QStringLiteral("Remote Controler Type"),
+        indexBox(page, QStringLiteral("RCType"), rc_, [&s]() -> int& { return s.RCType; }));
     form->addRow(QStringLiteral("Low Voltage Detection"),
                  choiceBox(page, QStringLiteral("LVD"), listModel(this, v.lvd),
                            [&s]() -> Choice& { return s.LVD; }));
@@ -280,12 +282,14 @@ QWidget* ConfigWindow::outputsPage() {
         refreshers_.push_back([state, &s, uk] { state->setCurrentText(s.DevOut[uk]); });
         grid->addWidget(state, k % 12, (k / 12) * 2 + 1);
     }
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
     for (int k = 24; k < 35; ++k) {
         const auto uk = static_cast<std::size_t>(k);
         grid->addWidget(new QLabel(QStringLiteral("Output %1").arg(k + 1), page), 12 + k - 24, 0);
         grid->addWidget(textEdit(page, QStringLiteral("O%1").arg(k + 1),
                                  [&s, uk]() -> QString& { return s.O[uk]; }),
-                        12 + k - 24, 1);
+                        12 + k - 24, 1, 1, 3);
     }
     return page;
 }
