@@ -17,8 +17,8 @@
 #include "app/main_window.h"
 #include "app/manager.h"
 #include "app/results_window.h"
-#include "config/config_window.h"
 #include "base/clock.h"
+#include "config/config_window.h"
 
 namespace {
 
@@ -38,9 +38,9 @@ constexpr const char kUsage[] =
     "          /superadmin /mobile /debug /obsolete /trunc /extendedaddress /h /? /H;\n"
     "          /adl and /cdr as the first switch.\n"
     "Not built yet (each logs \"... not available\" when asked for): the event upload of /e\n"
-    "  (\"Update Events\"), the layer files of /cdr, the exports of /mobile, and programming the\n"
-    "  controllers (their maintenance requests in emails/). The windows of /admin and\n"
-    "  /superadmin are not built either: their menu entries stay disabled.\n";
+    "  (\"Update Events\"), the layer files of /cdr, the exports of /mobile, and the controllers'\n"
+    "  maintenance requests in emails/ other than QLSaveCfg (the configuration). The windows of\n"
+    "  /admin and /superadmin are not built either: their menu entries stay disabled.\n";
 
 struct Options {
     bool headless = false;

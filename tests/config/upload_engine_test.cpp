@@ -155,6 +155,9 @@ TEST_F(UploadEngineTest, RefusalsCountUntilAConfirmationAndOneUploadAtATime) {
     }
     EXPECT_EQ(engine.errors_events, 13);
     EXPECT_EQ(engine.SendCfg.interval(), 500);
+    // A late acknowledgement of the refused block, which waits to be sent again, skips nothing.
+    messages.dispatch(msg::BlockWritten{false});
+    EXPECT_EQ(engine.index_flash_buff, 0);
     confirmAll();
     const QStringList frames = sent();
     EXPECT_EQ(frames.size(), 17);

@@ -58,6 +58,16 @@ TEST_F(CommandsTest, MalformedCommandsAreRefusedAndChangeNothing) {
         "restart 55-1 now",
         "program",
         "program maybe",
+        "program 55-1",
+        "program 55-1 maybe",
+        "program 55-1 ok x",
+        "program 55-1 ok 1 2",
+        "program 9-9 ok",
+        "memory",
+        "memory 55-1",
+        "memory 55-1 ww",
+        "memory 55-1 w",  // no block written yet
+        "memory 9-9 w",
         "linkel",
         "linkel yes",
         "stream",
@@ -149,8 +159,8 @@ TEST_F(CommandsTest, ControlCommands) {
     EXPECT_FALSE(sim_.linkelAddressing());
     for (const char* line :
          {"silent 55-1 on", "noconfirm 2-1 off", "program refuse", "program none", "program ok",
-          "stream 0", "turnaround 2", "pause 30", "raw 06 0000 655245534554", "restart 2-1",
-          "text 55-1 two words  kept", "clear"}) {
+          "program 55-1 refuse 2", "program 2-1 none", "stream 0", "turnaround 2", "pause 30",
+          "raw 06 0000 655245534554", "restart 2-1", "text 55-1 two words  kept", "clear"}) {
         EXPECT_EQ(commands_.run(line).text(), "ok\n") << line;
     }
     EXPECT_EQ(commands_.run("status 55-1").text(),
