@@ -147,6 +147,14 @@ bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* er
     return writeFileAtomic(path, joinLines(lines), error);
 }
 
+bool updateLinesAtomic(const QString& path, const QStringList& lines, QString* error) {
+    const QByteArray bytes = joinLines(lines);
+    QFile f(path);
+    if (f.size() == bytes.size() && f.open(QIODevice::ReadOnly) && f.readAll() == bytes)
+        return true;
+    return writeFileAtomic(path, bytes, error);
+}
+
 bool appendFile(const QString& path, const QByteArray& bytes, QString* error) {
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

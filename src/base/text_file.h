@@ -26,6 +26,9 @@ bool writeFileAtomic(const QString& path, const QByteArray& bytes, QString* erro
 bool replaceWith(const QByteArray& tmp, const QByteArray& target, QString* error,
                  const QString& shownName);
 bool writeLinesAtomic(const QString& path, const QStringList& lines, QString* error = nullptr);
+// The same, but a file that already holds exactly these lines is left as it is (neither
+// rewritten nor touched).
+bool updateLinesAtomic(const QString& path, const QStringList& lines, QString* error = nullptr);
 
 // Appends bytes at the end of `path`, creating it when missing.
 bool appendFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);

@@ -12,7 +12,7 @@ namespace velmar {
 // they read, and the query cycle's timer with its quiet-time rule.
 struct BusPort {
     BusPort(Runtime& rt, QTimer& autoQueryTimer)
-        : writer(rt.log, flags), AutoQuery(autoQueryTimer) {}
+        : writer(rt.log, flags, rt.clock), AutoQuery(autoQueryTimer) {}
     BusPort(const BusPort&) = delete;
     BusPort& operator=(const BusPort&) = delete;
 

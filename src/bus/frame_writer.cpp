@@ -1,5 +1,6 @@
 #include "bus/frame_writer.h"
 
+#include "base/clock.h"
 #include "log/event_log.h"
 
 namespace velmar {
@@ -17,7 +18,8 @@ QString hex(const QByteArray& bytes) {
 
 }  // namespace
 
-FrameWriter::FrameWriter(EventLog& log, const BusFlags& flags) : log_(log), flags_(flags) {
+FrameWriter::FrameWriter(EventLog& log, const BusFlags& flags, const Clock& clock)
+    : log_(log), flags_(flags), clock_(clock) {
     state_.sent = QByteArray(kSentSize, '\0');
 }
 
@@ -64,9 +66,16 @@ void FrameWriter::send(const QByteArray& frame, bool serialAllowed) {
         if (tcp_)
             tcp_->SendViaTcp(frame, static_cast<int>(frame.size()));
         state_.byteswritten = static_cast<std::int32_t>(frame.size());
+        lastFrameMs_ = clock_.monotonicMs();
     } else if (serialAllowed && serial_) {
         serial_->writeFrame(frame);
+        lastFrameMs_ = clock_.monotonicMs();
     }
+}
+
+std::optional<std::int64_t> FrameWriter::lastFrameMs() const {
+    std::lock_guard lock(mutex_);
+    return lastFrameMs_;
 }
 
 bool FrameWriter::Write_rs232(const QByteArray& text) {

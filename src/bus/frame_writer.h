@@ -3,9 +3,11 @@
 #include <QByteArray>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace velmar {
 
+class Clock;
 class EventLog;
 
 // Where a finished wire frame goes: the serial reader thread's write queue, or the Linkel
@@ -51,7 +53,7 @@ class FrameWriter {
     static constexpr int kTxBufferSize = 556;
     static constexpr std::uint8_t kPcAddress = 254;
 
-    FrameWriter(EventLog& log, const BusFlags& flags);
+    FrameWriter(EventLog& log, const BusFlags& flags, const Clock& clock);
 
     void setSerialOutput(SerialOutput* out) { serial_ = out; }
     void setTcpOutput(TcpOutput* out) { tcp_ = out; }
@@ -75,6 +77,8 @@ class FrameWriter {
     void setWasSend(bool value);
     // Clears the first `count` bytes of `sent` (the TCP path does so after a mismatch).
     void clearSent(int count);
+    // The monotonic time (ms) the last frame went out; nothing before the first.
+    std::optional<std::int64_t> lastFrameMs() const;
 
     // 0 when `received` matches the echo reference over `size` positions, 1 otherwise. Bytes
     // past the end of `received` count as zero.
@@ -91,10 +95,12 @@ class FrameWriter {
 
     EventLog& log_;
     const BusFlags& flags_;
+    const Clock& clock_;
     SerialOutput* serial_ = nullptr;
     TcpOutput* tcp_ = nullptr;
     mutable std::mutex mutex_;
     EchoState state_;
+    std::optional<std::int64_t> lastFrameMs_;
 };
 
 }  // namespace velmar

@@ -369,7 +369,7 @@ void Configuration::savealiases() {
     for (const QString& component : captionComponents()) {
         const QString file = dir + QLatin1Char('\\') + component + QLatin1String(".txt");
         QString error;
-        if (!writeLinesAtomic(rt_.root.path(file), {caption(component)}, &error))
+        if (!updateLinesAtomic(rt_.root.path(file), {caption(component)}, &error))
             rt_.log.admem(QLatin1String("Error writing file: ") + file + QLatin1String(" -> ") +
                           error);
     }

@@ -106,6 +106,8 @@ class Configuration : public QObject {
     ConfigurationParts* parts = &noParts_;
     // Shows the window (a maintenance request runs with it visible); nothing headless.
     std::function<void()> show;
+    // What the loaded device's event set is made of, from the fields as they are.
+    DeviceEventSource eventSource() const;
 
   signals:
     void changed();
@@ -113,7 +115,6 @@ class Configuration : public QObject {
   private:
     QString stem() const;
     QString editedStem() const;
-    DeviceEventSource eventSource() const;
     void buildThresholdLists();
     bool refuse(const QString& why);
 

@@ -5,8 +5,8 @@ namespace velmar {
 namespace {
 
 constexpr int kMaxErrors = 14;
-// From the start of an upload to its first block: the bus is quiet by then.
-constexpr int kFirstBlockMs = 100;
+// The bus is quiet this long after a frame of the PC: a controller has answered by then.
+constexpr std::int64_t kQuietMs = 100;
 
 const char* kindName(UploadJob::Kind k) {
     switch (k) {
@@ -75,11 +75,17 @@ bool UploadEngine::start(UploadJob job) {
     flash_buff_written_ok = false;
     rt_.flags.uploading = true;
     sent_all_bytes_ = false;
-    // The first block goes out on the first tick: the answer to a poll sent just before (a
-    // status frame) would otherwise arrive where the block's echo is expected.
     port_.AutoQuery.stop();
-    SendCfg.setInterval(kFirstBlockMs);
-    SendCfg.start();
+    // The first block goes out at once when the bus is quiet; within 100 ms of a frame (a poll)
+    // the controller's answer would arrive where the block's echo is expected, so it waits.
+    const auto last = port_.writer.lastFrameMs();
+    const std::int64_t since = last ? rt_.clock.monotonicMs() - *last : kQuietMs;
+    if (since >= 0 && since < kQuietMs) {
+        SendCfg.setInterval(static_cast<int>(kQuietMs - since));
+        SendCfg.start();
+    } else {
+        SendCfgTick();
+    }
     return true;
 }
 

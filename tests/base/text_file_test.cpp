@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QDir>
+#include <QFile>
 
 #include "support/temp_root.h"
 
@@ -62,6 +64,25 @@ TEST(TextFileTest, WriteAtomicReplacesAndLeavesNoTemporary) {
     t.mkdir("dir.cfg");
     EXPECT_FALSE(writeFileAtomic(t.path("dir.cfg"), "z", &error));
     EXPECT_EQ(allEntries(t), QStringList({"a.cfg", "b.cfg", "dir.cfg"}));
+}
+
+TEST(TextFileTest, UpdateRewritesOnlyAChangedFile) {
+    test::TempRoot t;
+    const auto inode = [&t] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(t.path("a.txt")).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    ASSERT_TRUE(updateLinesAtomic(t.path("a.txt"), {"Pump"}));  // missing: written
+    EXPECT_EQ(t.read("a.txt"), "Pump\r\n");
+    const auto first = inode();
+    ASSERT_TRUE(updateLinesAtomic(t.path("a.txt"), {"Pump"}));
+    EXPECT_EQ(inode(), first);  // the same bytes: untouched
+    for (const QStringList& lines : {QStringList{"Pumq"}, QStringList{"Pump", ""}, QStringList{}}) {
+        ASSERT_TRUE(updateLinesAtomic(t.path("a.txt"), lines));
+        EXPECT_EQ(t.read("a.txt"), joinLines(lines));
+    }
+    EXPECT_EQ(allEntries(t), QStringList{"a.txt"});
+    EXPECT_FALSE(updateLinesAtomic(t.path("missing/a.txt"), {"x"}));
 }
 
 TEST(TextFileTest, AppendCreatesThenAppends) {

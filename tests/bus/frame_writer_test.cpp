@@ -19,7 +19,7 @@ using test::CaptureTcp;
 
 class FrameWriterTest : public ::testing::Test {
   protected:
-    FrameWriterTest() : root_(tmp_.root()), log_(root_, clock_), writer_(log_, flags_) {
+    FrameWriterTest() : root_(tmp_.root()), log_(root_, clock_), writer_(log_, flags_, clock_) {
         writer_.setSerialOutput(&serial_);
         writer_.setTcpOutput(&tcp_);
         tmp_.mkdir("logs");

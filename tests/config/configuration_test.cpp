@@ -27,11 +27,14 @@ class ConfigurationTest : public ::testing::Test {
         m.scan();
         model.create();
     }
-    // The first block of the upload the save started.
+    // The first block of the upload the last save started.
     QByteArray firstBlock() {
-        serial.frames.clear();
-        m.config.engine.SendCfgTick();
-        return serial.frames.empty() ? QByteArray() : serial.frames.back();
+        if (m.config.engine.SendCfg.isActive())  // it waits for the bus to fall quiet
+            m.config.engine.SendCfgTick();
+        for (auto f = serial.frames.rbegin(); f != serial.frames.rend(); ++f)
+            if (f->size() == 255 && f->at(3) == 'w')
+                return *f;
+        return {};
     }
     QStringList lines(const QString& rel) const {
         QStringList l = QString::fromLatin1(tmp.read(rel)).split("\r\n");

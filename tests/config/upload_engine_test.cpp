@@ -66,9 +66,9 @@ TEST_F(UploadEngineTest, ConfigurationConfirmedBlockByBlock) {
     ASSERT_TRUE(engine.start(config()));
     EXPECT_FALSE(autoQuery.isActive());
     EXPECT_TRUE(rt.flags.uploading);
-    EXPECT_TRUE(sent().isEmpty());  // the first block waits for the first tick
+    EXPECT_EQ(sent(), QStringList{"fc 37 01 77"});  // the bus is quiet: at once
     confirmAll();
-    EXPECT_EQ(sent(), (QStringList{"fc 37 01 77", "fc 37 01 75", "fc 37 01 57", "fc 37 01 55"}));
+    EXPECT_EQ(sent(), (QStringList{"fc 37 01 75", "fc 37 01 57", "fc 37 01 55"}));
     EXPECT_FALSE(engine.busy());
     EXPECT_TRUE(engine.sent_all_bytes());
     EXPECT_FALSE(rt.flags.uploading);
@@ -76,6 +76,18 @@ TEST_F(UploadEngineTest, ConfigurationConfirmedBlockByBlock) {
     EXPECT_FALSE(engine.SendCfg.isActive());
     EXPECT_FALSE(engine.TimeOut.isActive());
     EXPECT_TRUE(logged.filter("Error").isEmpty());
+}
+
+TEST_F(UploadEngineTest, TheFirstBlockWaitsForTheAnswerToAPoll) {
+    port.writer.Write_rs232(QByteArray("\x03\x37\x01q", 4));
+    sent();
+    clock.advanceMs(30);
+    ASSERT_TRUE(engine.start(config()));
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_TRUE(engine.SendCfg.isActive());
+    EXPECT_EQ(engine.SendCfg.interval(), 70);  // 100 ms after the poll
+    confirmAll();
+    EXPECT_EQ(sent(), (QStringList{"fc 37 01 77", "fc 37 01 75", "fc 37 01 57", "fc 37 01 55"}));
 }
 
 TEST_F(UploadEngineTest, EventTablesThenRamTables) {
