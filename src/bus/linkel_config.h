@@ -22,6 +22,9 @@ struct LinkelNetConfig {
     QString address = QStringLiteral("192.168.0.254");
     std::uint16_t port = 9876;
     LoginKey H{};
+    // False when "linkelnet.cfg" could not be read whole: no key is known, so no login is
+    // made to the Linkel and no panel login is accepted until the file is mended.
+    bool keyValid = true;
 };
 
 // Reads "linkelnet.cfg", creating it with a random key (readable by its owner only) when it is

@@ -8,6 +8,7 @@
 #include "base/action_table.h"
 #include "base/clock.h"
 #include "base/data_root.h"
+#include "base/run_counters.h"
 #include "base/runtime_flags.h"
 #include "base/settings.h"
 #include "log/event_log.h"
@@ -16,9 +17,9 @@
 namespace velmar {
 
 // What every part of the running program shares: the data root, the event log and its file
-// operations, the clock, the settings of the configuration files, the run-time flags and the
-// table of named actions. One object, made by the program's entry (or a test) and handed to
-// every module; nothing in it is a process-wide global.
+// operations, the clock, the settings of the configuration files, the run-time flags, the
+// table of named actions and the running figures. One object, made by the program's entry (or a
+// test) and handed to every module; nothing in it is a process-wide global.
 struct Runtime {
     Runtime(const QString& rootDir, const Clock& clockRef)
         : root(rootDir, &clockRef), clock(clockRef), log(root, clock), logFiles(root, log, clock) {}
@@ -32,6 +33,7 @@ struct Runtime {
     Settings settings;
     RuntimeFlags flags;
     ActionTable actions;
+    RunCounters counters;
 };
 
 }  // namespace velmar
