@@ -38,10 +38,17 @@ QStringList autoqueryDefaultLines() {
     };
 }
 
-TimingSettings parseAutoquery(const QStringList& lines) {
-    auto value = [&lines](int lineNumber) {
+TimingSettings parseAutoquery(const QStringList& lines, QStringList* notes) {
+    auto value = [&lines, notes](int lineNumber) {
         const QString text = lineNumber - 1 < lines.size() ? lines[lineNumber - 1] : QString();
-        return chkint(text, 1, 10000, 1200);
+        const auto v = parseInt32(text);
+        if (v && *v >= 1 && *v <= 10000)
+            return *v;
+        if (notes) {
+            notes->append(configFallbackText(QStringLiteral("autoquery.cfg"), lineNumber, text,
+                                             QStringLiteral("1200")));
+        }
+        return 1200;
     };
     TimingSettings t;
     t.QUERY_DEV = value(2);
@@ -82,7 +89,11 @@ TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log) {
         log.admem(QLatin1String("Error reading configuration file: ") + name);
         return TimingSettings::builtIn();
     }
-    return parseAutoquery(*lines);
+    QStringList notes;
+    const TimingSettings t = parseAutoquery(*lines, &notes);
+    for (const QString& note : notes)
+        log.admem(note);
+    return t;
 }
 
 void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings) {
@@ -106,7 +117,30 @@ std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log) {
         return 100000;
     }
     const auto lines = readLines(root.path(name));
-    return chkint(lines ? lines->value(0) : QString(), 0, 1000000, 100000);
+    if (!lines) {
+        log.admem(QLatin1String("Error reading configuration file: ") + name +
+                  QLatin1String(", using 100000"));
+        return 100000;
+    }
+    const QString text = lines->value(0);
+    const auto v = parseInt32(text);
+    if (v && *v >= 0 && *v <= 1000000)
+        return *v;
+    log.admem(configFallbackText(name, 1, text, QStringLiteral("100000")));
+    return 100000;
+}
+
+std::int64_t readBackupLogsLimit(const DataRoot& root, EventLog& log) {
+    const QString name = QStringLiteral("logsize.cfg");
+    const auto lines = readLines(root.path(name));
+    if (!lines || lines->size() < 2 || lines->at(1).trimmed().isEmpty())
+        return Settings::kBackupLogsDefault;
+    const QString text = lines->at(1);
+    const auto v = parseInt64(text);
+    if (v && *v >= 0)
+        return *v;
+    log.admem(configFallbackText(name, 2, text, QString::number(Settings::kBackupLogsDefault)));
+    return Settings::kBackupLogsDefault;
 }
 
 QStringList readRecipients(const DataRoot& root, const QString& name) {

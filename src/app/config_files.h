@@ -13,14 +13,18 @@ class EventLog;
 
 // The 21 lines written when "autoquery.cfg" is missing.
 QStringList autoqueryDefaultLines();
-// Reads the ten values (line 2, 4, ... 20) with chkint(1, 10000, fallback 1200).
-TimingSettings parseAutoquery(const QStringList& lines);
+// Reads the ten values (line 2, 4, ... 20) with chkint(1, 10000, fallback 1200). Each value
+// that falls back adds its line to `notes` (see configFallbackText).
+TimingSettings parseAutoquery(const QStringList& lines, QStringList* notes = nullptr);
 
 // Each reader creates its file with the defaults when it is missing (failures are logged and
 // the defaults kept) and then reads it.
 TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log);
 void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings);
 std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log);
+// "logsize.cfg" line 2, the total size limit of "backup-logs\" in bytes (0: no limit); absent:
+// 100 MB. A value that does not parse is logged and gives the default.
+std::int64_t readBackupLogsLimit(const DataRoot& root, EventLog& log);
 // One recipient a line; an absent file gives an empty list.
 QStringList readRecipients(const DataRoot& root, const QString& name);
 TcpEventLauncher readOrCreateTcpEventCfg(const DataRoot& root, EventLog& log);

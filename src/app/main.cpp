@@ -24,8 +24,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-    const char c = 1;
+// The signal's number goes through the pipe; the main thread acts on it.
+void onSignal(int sig) {
+    const char c = static_cast<char>(sig);
     [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
 }
 
@@ -118,6 +119,8 @@ int main(int argc, char** argv) {
         sa.sa_flags = SA_RESTART;
         ::sigaction(SIGTERM, &sa, nullptr);
         ::sigaction(SIGINT, &sa, nullptr);
+        // SIGUSR1 logs the running figures and rewrites "logs\manager.status".
+        ::sigaction(SIGUSR1, &sa, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -133,8 +136,16 @@ int main(int argc, char** argv) {
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &manager, [&manager] {
         char buf[16];
-        [[maybe_unused]] auto n = ::read(signalPipe[0], buf, sizeof buf);
-        manager.shutdown();
+        const auto n = ::read(signalPipe[0], buf, sizeof buf);
+        bool stop = false;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] == SIGUSR1)
+                manager.reportStatus();
+            else
+                stop = true;
+        }
+        if (stop)
+            manager.shutdown();
     });
 
     std::unique_ptr<velmar::ResultsWindow> results;

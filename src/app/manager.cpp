@@ -15,6 +15,7 @@ Manager::Manager(Runtime& rt, QStringList arguments, Subsystems* subsystems, QOb
       rt_(rt),
       arguments_(std::move(arguments)),
       digest_(rt.root, rt.log, rt.clock),
+      status_(rt),
       subsystems_(subsystems) {
     if (!subsystems_) {
         ownSubsystems_ = std::make_unique<Subsystems>();
@@ -111,6 +112,7 @@ void Manager::start() {
               "smsin"});                                            // 19
     rt_.settings.logsize = readOrCreateLogsize(rt_.root, rt_.log);  // 20
     rt_.log.setLogSize(rt_.settings.logsize);
+    rt_.settings.backuplogs = readBackupLogsLimit(rt_.root, rt_.log);
     if (firstArgumentIs(arguments_, QStringLiteral("/adl")))  // 21
         writeAudioNameLists(rt_.root, rt_.log);
     loadRecuActions();                  // 23
@@ -366,6 +368,7 @@ void Manager::minuteClockTick() {
         armMinuteClock();
     digest_.getlogs();
     subsystems_->minuteClock();
+    status_.minute();
 }
 
 void Manager::mainWindowActivated() {

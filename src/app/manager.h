@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/config_files.h"
+#include "app/run_status.h"
 #include "app/subsystems.h"
 #include "app/switches.h"
 #include "bus/query_timer.h"
@@ -97,6 +98,8 @@ class Manager : public QObject {
     void shutdown();
     void mainWindowActivated();
     void trigger(MenuAction action);
+    // The running figures: one log line and "logs\manager.status" (SIGUSR1).
+    void reportStatus() { status_.report(); }
 
     // The main window's timers, under their documented names.
     QTimer Timer1;
@@ -139,6 +142,7 @@ class Manager : public QObject {
     Runtime& rt_;
     QStringList arguments_;
     LogDigest digest_;
+    RunStatus status_;
     SwitchEffects effects_;
     MainWindowState state_;
     std::unique_ptr<Subsystems> ownSubsystems_;

@@ -1,5 +1,7 @@
 #include "base/chkint.h"
 
+#include "base/log_text.h"
+
 #include <limits>
 
 namespace velmar {
@@ -62,6 +64,13 @@ std::int32_t chkint(const QString& text, std::int32_t minimum, std::int32_t maxi
     if (!v || *v < minimum || *v > maximum)
         return fallback;
     return *v;
+}
+
+QString configFallbackText(const QString& file, int line, const QString& value,
+                           const QString& used) {
+    return QLatin1String("Error reading configuration file: ") + file + QLatin1String(" -> line ") +
+           QString::number(line) + QLatin1String(": \"") + logText(value) +
+           QLatin1String("\", using ") + used;
 }
 
 }  // namespace velmar

@@ -16,4 +16,9 @@ std::optional<std::int64_t> parseInt64(const QString& text);
 std::int32_t chkint(const QString& text, std::int32_t minimum, std::int32_t maximum,
                     std::int32_t fallback);
 
+// The line that says a value of a configuration file was not taken:
+// "Error reading configuration file: autoquery.cfg -> line 2: \"abc\", using 1200".
+QString configFallbackText(const QString& file, int line, const QString& value,
+                           const QString& used);
+
 }  // namespace velmar

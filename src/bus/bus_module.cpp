@@ -41,7 +41,7 @@ void BusModule::tablesBuilt() {
 
 void BusModule::startSerialThread() {
     syncFlags();
-    serial.start(readComConfig(rt.root));
+    serial.start(readComConfig(rt.root, &rt.log));
 }
 
 void BusModule::initialWork() {

@@ -12,7 +12,9 @@ namespace velmar {
 // they read, and the query cycle's timer with its quiet-time rule.
 struct BusPort {
     BusPort(Runtime& rt, QTimer& autoQueryTimer)
-        : writer(rt.log, flags, rt.clock), AutoQuery(autoQueryTimer) {}
+        : writer(rt.log, flags, rt.clock), AutoQuery(autoQueryTimer) {
+        writer.setCounters(&rt.counters);
+    }
     BusPort(const BusPort&) = delete;
     BusPort& operator=(const BusPort&) = delete;
 

@@ -2,16 +2,38 @@
 
 #include "base/chkint.h"
 #include "base/text_file.h"
+#include "log/event_log.h"
 
 namespace velmar {
 
-ComConfig readComConfig(const DataRoot& root) {
+ComConfig readComConfig(const DataRoot& root, EventLog* log) {
+    const QString name = QStringLiteral("com.cfg");
     ComConfig cfg;
-    const auto lines = readLines(root.path(QStringLiteral("com.cfg")));
-    if (!lines)
+    auto note = [log](const QString& text) {
+        if (log)
+            log->admem(text);
+    };
+    const auto lines = readLines(root.path(name));
+    if (!lines) {
+        note(QLatin1String("Error reading configuration file: ") + name +
+             QLatin1String(" -> not found, opening ") + cfg.portName + QLatin1String(" (") +
+             portDevicePath(cfg.portName) + QLatin1String(") at 115200 bit/s"));
         return cfg;
-    cfg.portName = lines->value(0).trimmed();
-    cfg.baudRate = chkint(lines->value(1), 1, 100000000, 115200);
+    }
+    const QString port = lines->value(0).trimmed();
+    if (port.isEmpty()) {
+        note(configFallbackText(
+            name, 1, lines->value(0),
+            cfg.portName + QLatin1String(" (") + portDevicePath(cfg.portName) + QLatin1Char(')')));
+    } else {
+        cfg.portName = port;
+    }
+    const QString rate = lines->value(1);
+    const auto v = parseInt32(rate);
+    if (v && *v >= 1 && *v <= 100000000)
+        cfg.baudRate = *v;
+    else
+        note(configFallbackText(name, 2, rate, QStringLiteral("115200")));
     return cfg;
 }
 

@@ -70,7 +70,11 @@ void FrameWriter::send(const QByteArray& frame, bool serialAllowed) {
     } else if (serialAllowed && serial_) {
         serial_->writeFrame(frame);
         lastFrameMs_ = clock_.monotonicMs();
+    } else {
+        return;
     }
+    if (counters_)
+        counters_->framesSent.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::optional<std::int64_t> FrameWriter::lastFrameMs() const {

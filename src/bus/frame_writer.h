@@ -5,6 +5,8 @@
 #include <mutex>
 #include <optional>
 
+#include "base/run_counters.h"
+
 namespace velmar {
 
 class Clock;
@@ -57,6 +59,8 @@ class FrameWriter {
 
     void setSerialOutput(SerialOutput* out) { serial_ = out; }
     void setTcpOutput(TcpOutput* out) { tcp_ = out; }
+    // Where the frames handed to a link are counted.
+    void setCounters(RunCounters* counters) { counters_ = counters; }
 
     bool Write_rs232(const QByteArray& text);
     bool write_bin_rs232(QByteArray text, bool insert_address);
@@ -98,6 +102,7 @@ class FrameWriter {
     const Clock& clock_;
     SerialOutput* serial_ = nullptr;
     TcpOutput* tcp_ = nullptr;
+    RunCounters* counters_ = nullptr;
     mutable std::mutex mutex_;
     EchoState state_;
     std::optional<std::int64_t> lastFrameMs_;

@@ -1,6 +1,7 @@
 #include "bus/receive_path.h"
 
 #include "base/cp1250.h"
+#include "base/log_text.h"
 #include "bus/message_decoder.h"
 
 namespace velmar {
@@ -87,6 +88,7 @@ void ReceivePath::confirmEcho(const QByteArray& block, bool tcp) {
     const int size = echo.sentFrameLength - 1;
     const bool linkel = port_.flags.linkel_addressing;
     if (FrameWriter::cmpbuf(echo.sent, block, size, linkel) != 0) {
+        rt_.counters.echoFailures.fetch_add(1, std::memory_order_relaxed);
         port_.writer.setWasSend(false);
         if (tcp)
             port_.writer.clearSent(echo.sentFrameLength);
@@ -129,12 +131,13 @@ void ReceivePath::ReadFromEthernet(QByteArray block) {
 void ReceivePath::process(QByteArray block, bool tcp) {
     if (block.isEmpty())
         return;
+    rt_.counters.framesReceived.fetch_add(1, std::memory_order_relaxed);
     if (block.size() > kMaxBlock)
         block.truncate(kMaxBlock);
     if (relayBlock(block, tcp))
         return;
     if (rt_.flags.debugtimer)
-        rt_.log.admem(QLatin1String("<<") + fromCp1250(block));
+        rt_.log.admem(QLatin1String("<<") + logText(block));
     markers(block, tcp);
     confirmEcho(block, tcp);
     // Through a Linkel only what follows a frame that carried the PC's address is decoded.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <functional>
+
+#include "bus/com_config.h"
 #include "log/event_log.h"
 #include "support/fake_clock.h"
 #include "support/temp_root.h"
@@ -148,6 +152,83 @@ TEST_F(ConfigFilesTest, ExistingBinDirectoryIsFoundWhateverItsCase) {
     const TcpEventLauncher l = readOrCreateTcpEventCfg(root, log);
     EXPECT_EQ(l.program, t.root() + "BIN/X.exe");
     EXPECT_FALSE(t.exists("bin"));
+}
+
+}  // namespace
+}  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// Every value that falls back says which file and line, what it read and what it uses.
+TEST_F(ConfigFilesTest, FallbacksNameFileLineAndValue) {
+    struct Case {
+        const char* file;
+        QByteArray bytes;
+        std::function<void()> read;
+        QStringList lines;  // the log lines expected, in order
+    } cases[] = {
+        {"autoquery.cfg",
+         "x\r\nabc\r\n;c\r\n100\r\n",
+         [&] { readOrCreateAutoquery(root, log); },
+         {"autoquery.cfg -> line 2: \"abc\", using 1200",
+          "autoquery.cfg -> line 6: \"\", using 1200",
+          "autoquery.cfg -> line 20: \"\", using 1200"}},
+        {"logsize.cfg",
+         "12ab\r\n",
+         [&] { readOrCreateLogsize(root, log); },
+         {"logsize.cfg -> line 1: \"12ab\", using 100000"}},
+        {"logsize.cfg",
+         "5000\r\n-3\r\n",
+         [&] { readBackupLogsLimit(root, log); },
+         {"logsize.cfg -> line 2: \"-3\", using 100000000"}},
+        {"com.cfg",
+         "/dev/ttyUSB0\r\nfast\r\n",
+         [&] { readComConfig(root, &log); },
+         {"com.cfg -> line 2: \"fast\", using 115200"}},
+        {"com.cfg",
+         "\r\n9600\r\n",
+         [&] { readComConfig(root, &log); },
+         {"com.cfg -> line 1: \"\", using com1 (/dev/ttyS0)"}},
+        {"com.cfg",
+         "com2\r\n9\x01\r\n",
+         [&] { readComConfig(root, &log); },
+         {"com.cfg -> line 2: \"9\\x01\", using 115200"}},
+    };
+    for (const Case& c : cases) {
+        t.write(c.file, c.bytes);
+        logged.clear();
+        c.read();
+        int from = 0;
+        for (const QString& expected : c.lines) {
+            const int at = static_cast<int>(logged.indexOf(
+                QLatin1String("Error reading configuration file: ") + expected, from));
+            EXPECT_GE(at, 0) << expected.toStdString() << "\n" << logged.toStdString();
+            from = std::max(from, at);
+        }
+        if (QByteArray(c.file) == "autoquery.cfg") {
+            EXPECT_EQ(logged.count(QLatin1String("autoquery.cfg -> line")), 9);
+        }
+        EXPECT_EQ(t.read(c.file), c.bytes);  // never rewritten
+    }
+}
+
+TEST_F(ConfigFilesTest, GoodValuesAndMissingComCfg) {
+    t.write("logsize.cfg", "5000\r\n0\r\n");
+    EXPECT_EQ(readBackupLogsLimit(root, log), 0);
+    t.write("logsize.cfg", "5000\r\n");
+    EXPECT_EQ(readBackupLogsLimit(root, log), Settings::kBackupLogsDefault);
+    t.write("com.cfg", "com3\r\n9600\r\n");
+    const ComConfig c = readComConfig(root, &log);
+    EXPECT_EQ(c.portName, "com3");
+    EXPECT_EQ(c.baudRate, 9600);
+    EXPECT_EQ(logged, QString());
+    QFile::remove(root.path("com.cfg"));
+    EXPECT_EQ(readComConfig(root, &log).portName, "com1");
+    EXPECT_TRUE(logged.contains(
+        "Error reading configuration file: com.cfg -> not found, opening com1 (/dev/ttyS0) at "
+        "115200 bit/s"))
+        << logged.toStdString();
 }
 
 }  // namespace

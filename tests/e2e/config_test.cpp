@@ -165,8 +165,10 @@ TEST_F(ConfigE2e, SilentControllerAbortsAfterFourteenTries) {
     EXPECT_EQ(stopVelmar(), 0);
 }
 
+// Twelve refusals leave room for one block lost on the way (a busy machine can make the
+// simulator's answer to the last poll meet the first block); the engine gives up after 14 tries.
 TEST_F(ConfigE2e, RefusedBlocksAreSentAgain) {
-    ASSERT_TRUE(sim.setProgramAnswer({55, 1}, sim::ProgramAnswer::Refuse, 13));
+    ASSERT_TRUE(sim.setProgramAnswer({55, 1}, sim::ProgramAnswer::Refuse, 12));
     startVelmar({"/cancel"});
     ASSERT_TRUE(waitFor([&] { return tmp.exists("maintanance/Kitchen"); }, 10000));
     requestSave();
@@ -179,8 +181,10 @@ TEST_F(ConfigE2e, RefusedBlocksAreSentAgain) {
     QString letters;
     for (const auto& f : blocks())
         letters += QLatin1Char(f.bytes[3]);
-    EXPECT_EQ(letters, QString(14, QLatin1Char('w')) + QStringLiteral("uWU"));
-    EXPECT_EQ(output().count("error write mem"), 13);
+    EXPECT_TRUE(letters == QString(13, QLatin1Char('w')) + QStringLiteral("uWU") ||
+                letters == QString(14, QLatin1Char('w')) + QStringLiteral("uWU"))
+        << letters.toStdString();
+    EXPECT_EQ(output().count("error write mem"), 12);
     EXPECT_FALSE(output().contains("Error Writing config"));
     EXPECT_EQ(stopVelmar(), 0);
 }
