@@ -19,10 +19,12 @@ set(CPACK_PACKAGE_DESCRIPTION
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The unit is written at install time for CMAKE_INSTALL_PREFIX: with DESTDIR staging that is
-# /usr, as on the target, instead of the staging directory.
+# /usr, as on the target, instead of the staging directory. With DESTDIR CPack installs to
+# CPACK_INSTALL_PREFIX, which otherwise is the configured prefix (/usr/local).
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 # The Qt libraries the programs link come from dpkg-shlibdeps where it exists (dpkg-dev; it
