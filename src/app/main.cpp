@@ -14,6 +14,7 @@
 
 #include "app/about_window.h"
 #include "app/core_modules.h"
+#include "app/journal_output.h"
 #include "app/main_window.h"
 #include "app/manager.h"
 #include "app/results_window.h"
@@ -153,8 +154,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<velmar::AboutWindow> about;
     std::unique_ptr<velmar::ConfigWindow> config;
     if (headless) {
-        manager.log().setSink([](const QString& text) {
-            const QByteArray bytes = text.toUtf8();
+        // Under systemd the journal stamps each line itself.
+        const bool journal = velmar::stdoutIsJournal();
+        manager.log().setSink([journal](const QString& text) {
+            const QByteArray bytes = (journal ? velmar::withoutLogStamps(text) : text).toUtf8();
             std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
             std::fflush(stdout);
         });
