@@ -3,11 +3,15 @@
 // doubled 52-byte frame every 9.9 ms at 115200 bit/s). A panel gets a device's record at most
 // once a second, so a record is due at max(its publish time, the device's previous arrival at
 // that panel + 1 s); the latency is from that moment to its arrival, and a record's figure is
-// the one of the last panel it reached. Records replaced by a newer one of the same device
-// before they were due are counted apart. Also reported: the CPU time of the server's network
-// thread per second of run. With "flood", 1,000 more connections are opened as fast as the
-// machine allows while the panels stream, half of them sending garbage and half nothing; the
-// process's memory is reported before and after. Usage: panel_fanout_bench [seconds] [flood]
+// the one of the last panel it reached. (The previous arrival stands in for the previous send,
+// which the panel cannot see; on loopback the two are microseconds apart.) Records replaced by
+// a newer one of the same device before they were due are counted apart. Every record carries
+// its publish time and a pattern made from it: a record that arrives changed is counted as
+// damaged. Also reported: the CPU time of the server's network thread alone per second of run,
+// read from that thread's own CPU clock (nanoseconds of run time, as the scheduler accounts
+// them). With "flood", 1,000 more connections are opened as fast as the machine allows while
+// the panels stream, half of them sending garbage and half nothing; the process's memory is
+// reported before and after. Usage: panel_fanout_bench [seconds] [flood]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -58,43 +62,46 @@ std::int64_t nowUs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-// CPU time of the thread named `name` (as /proc shows it), in seconds; -1 when there is none.
-// The server names its network thread, so its time is read alone, without the other threads'.
-double threadCpuSeconds(const char* name) {
+// The thread id of the thread named `name` (as /proc shows it); -1 when there is none.
+pid_t threadId(const char* name) {
     DIR* tasks = opendir("/proc/self/task");
     if (!tasks)
         return -1;
-    double seconds = -1;
+    pid_t found = -1;
     while (dirent* e = readdir(tasks)) {
         if (e->d_name[0] == '.')
             continue;
-        const std::string dir = std::string("/proc/self/task/") + e->d_name;
-        char comm[64] = {};
-        if (FILE* f = std::fopen((dir + "/comm").c_str(), "r")) {
-            if (!std::fgets(comm, sizeof comm, f))
-                comm[0] = 0;
+        const std::string comm = std::string("/proc/self/task/") + e->d_name + "/comm";
+        char text[64] = {};
+        if (FILE* f = std::fopen(comm.c_str(), "r")) {
+            if (!std::fgets(text, sizeof text, f))
+                text[0] = 0;
             std::fclose(f);
         }
-        comm[std::strcspn(comm, "\n")] = 0;
-        if (std::strcmp(comm, name) != 0)
-            continue;
-        // /proc/<pid>/task/<tid>/stat: fields 14 and 15 are utime and stime in clock ticks,
-        // counted after the ")" that ends the (possibly spaced) name.
-        if (FILE* f = std::fopen((dir + "/stat").c_str(), "r")) {
-            char line[1024] = {};
-            if (std::fgets(line, sizeof line, f)) {
-                const char* p = std::strrchr(line, ')');
-                unsigned long utime = 0, stime = 0;
-                if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-                                     &utime, &stime) == 2)
-                    seconds = static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
-            }
-            std::fclose(f);
+        text[std::strcspn(text, "\n")] = 0;
+        if (std::strcmp(text, name) == 0) {
+            found = static_cast<pid_t>(std::atol(e->d_name));
+            break;
         }
-        break;
     }
     closedir(tasks);
-    return seconds;
+    return found;
+}
+
+// The CPU time of thread `tid` of this process, in seconds, from its own CPU clock (the clock
+// pthread_getcpuclockid() gives for a thread: the scheduler's exact run time, not the sampled
+// ticks of /proc/<tid>/stat); -1 when it cannot be read.
+double threadCpuSeconds(pid_t tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    timespec ts{};
+    if (tid <= 0 || clock_gettime(clock, &ts) != 0)
+        return -1;
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+// Bytes 12 .. 52 of a record: a pattern made from its publish time and device.
+char patternByte(std::int64_t published, int device, int i) {
+    return static_cast<char>((published * 31 + device * 7 + i) & 0xFF);
 }
 
 bool readExactly(int fd, std::uint8_t* out, int n, int timeoutMs) {
@@ -170,6 +177,7 @@ int main(int argc, char** argv) {
     std::mutex m;
     std::map<std::pair<std::int64_t, int>, std::pair<int, std::int64_t>> arrivals;
     std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> received{0}, damaged{0};
     std::thread readers([&] {
         std::vector<QByteArray> pending(fds.size());
         // Per panel and device: the previous arrival.
@@ -194,11 +202,19 @@ int main(int argc, char** argv) {
                     const QByteArray rec =
                         pending[i].left(static_cast<std::uint8_t>(pending[i][0]) + 1);
                     pending[i].remove(0, rec.size());
-                    if (rec.size() < 12)
-                        continue;
                     std::int64_t published = 0;
-                    std::memcpy(&published, rec.constData() + 4, 8);
-                    const int device = static_cast<std::uint8_t>(rec[2]);
+                    const int device = rec.size() > 2 ? static_cast<std::uint8_t>(rec[2]) : -1;
+                    bool whole = rec.size() == 53 && rec[1] == 55 && rec[3] == 's';
+                    if (whole) {
+                        std::memcpy(&published, rec.constData() + 4, 8);
+                        for (int k = 12; k < 53 && whole; ++k)
+                            whole = rec[k] == patternByte(published, device, k);
+                    }
+                    if (!whole) {
+                        ++damaged;
+                        continue;
+                    }
+                    ++received;
                     std::int64_t& previous = last[i][static_cast<std::size_t>(device)];
                     const std::int64_t due =
                         previous ? std::max(published, previous + 1000000) : published;
@@ -242,7 +258,8 @@ int main(int argc, char** argv) {
             close(fd);
         std::printf("flood: %zu of 1000 connections opened\n", opened.size());
     });
-    const double server0 = threadCpuSeconds("panel server");
+    const pid_t networkThread = threadId("panel server");
+    const double server0 = threadCpuSeconds(networkThread);
     if (server0 < 0) {
         std::fprintf(stderr, "the server's network thread (\"panel server\") was not found\n");
         return 1;
@@ -261,12 +278,14 @@ int main(int argc, char** argv) {
         rec[3] = 's';
         const std::int64_t t = nowUs();
         std::memcpy(rec.data() + 4, &t, 8);
+        for (int k = 12; k < 53; ++k)
+            rec[k] = patternByte(t, device, k);
         server.publish(rec);
         ++published;
         if (published % 50 == 0)
             QCoreApplication::processEvents();  // the server's log lines
     }
-    const double serverCpu = threadCpuSeconds("panel server") - server0;
+    const double serverCpu = threadCpuSeconds(networkThread) - server0;
     const double wall = (nowUs() - start) / 1e6;
     QDeadlineTimer drain(2000);
     while (!drain.hasExpired())
@@ -294,14 +313,16 @@ int main(int argc, char** argv) {
     };
     std::printf(
         "%d panels, %d devices, %d records published in %.1f s; %zu reached every panel, "
-        "%d some panels, the rest were replaced by newer ones before they were due\n",
-        kPanels, kDevices, published, wall, ms.size(), partial);
+        "%d some panels, the rest were replaced by newer ones before they were due; %lld "
+        "records arrived in all, %lld damaged\n",
+        kPanels, kDevices, published, wall, ms.size(), partial,
+        static_cast<long long>(received.load()), static_cast<long long>(damaged.load()));
     std::printf("due to arrival at the last panel: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 pct(0.5), pct(0.99), ms.back());
     std::printf(
-        "CPU of the server's network thread alone (its /proc counters, %ld ticks a "
-        "second) while the records were published: %.2f %% of one core\n",
-        sysconf(_SC_CLK_TCK), 100.0 * serverCpu / wall);
+        "CPU of the server's network thread alone (its own CPU clock) while the records were "
+        "published: %.3f s in %.1f s, %.2f %% of one core\n",
+        serverCpu, wall, 100.0 * serverCpu / wall);
     std::printf("memory: %ld kB before, %ld kB after the run\n", rssBefore, rssKb());
     for (int fd : fds)
         close(fd);
