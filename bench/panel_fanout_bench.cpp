@@ -2,11 +2,12 @@
 // the manager publishes the status frames of 20 controllers at the bus's full rate (one
 // doubled 52-byte frame every 9.9 ms at 115200 bit/s). A panel gets a device's record at most
 // once a second, so a record is due at max(its publish time, the device's previous arrival at
-// that panel + 1 s); the latency is from that moment to its arrival, and a record's figure is
-// the one of the last panel it reached. (The previous arrival stands in for the previous send,
-// which the panel cannot see; on loopback the two are microseconds apart.) Records replaced by
-// a newer one of the same device before they were due are counted apart. Every record carries
-// its publish time and a pattern made from it: a record that arrives changed is counted as
+// that panel + 1 s); the latency is from that moment to its arrival (the kernel's receive time
+// stamp of the record's last byte, so the bench's own reading thread does not count), and a
+// record's figure is the one of the last panel it reached. (The previous arrival stands in for the
+// previous send, which the panel cannot see; on loopback the two are microseconds apart.) Records
+// replaced by a newer one of the same device before they were due are counted apart. Every record
+// carries its publish time and a pattern made from it: a record that arrives changed is counted as
 // damaged. Also reported: the CPU time of the server's network thread alone per second of run,
 // read from that thread's own CPU clock (nanoseconds of run time, as the scheduler accounts
 // them). With "flood", 1,000 more connections are opened as fast as the machine allows while
@@ -56,9 +57,10 @@ long rssKb() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Wall time: the kernel stamps received bytes with it (SO_TIMESTAMPNS).
 std::int64_t nowUs() {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
@@ -104,6 +106,30 @@ char patternByte(std::int64_t published, int device, int i) {
     return static_cast<char>((published * 31 + device * 7 + i) & 0xFF);
 }
 
+// Reads at most `n` bytes without waiting; `stampUs` becomes the time the kernel received
+// them (the reading thread's own delays do not count).
+ssize_t receiveStamped(int fd, char* out, int n, std::int64_t& stampUs) {
+    iovec io{out, static_cast<size_t>(n)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t r = recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (r <= 0)
+        return r;
+    stampUs = nowUs();  // when the kernel gives no stamp
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec ts{};
+            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+            stampUs = static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+        }
+    }
+    return r;
+}
+
 bool readExactly(int fd, std::uint8_t* out, int n, int timeoutMs) {
     int got = 0;
     while (got < n) {
@@ -132,6 +158,9 @@ int connectPanel(std::uint16_t port, const velmar::LoginKey& key) {
         return -1;
     const auto r = velmar::CalculateChalangeResponse(c, key);
     if (write(fd, r.data(), r.size()) != 13 || !readExactly(fd, &accept, 1, 3000) || accept != '>')
+        return -1;
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
         return -1;
     const std::uint8_t stream[2] = {1, 'x'};  // the stream, at once
     if (write(fd, stream, 2) != 2)
@@ -185,18 +214,28 @@ int main(int argc, char** argv) {
         std::vector<pollfd> polls;
         for (int fd : fds)
             polls.push_back({fd, POLLIN, 0});
-        char buf[65536];
+        char buf[256];
         while (!stop) {
             if (poll(polls.data(), polls.size(), 50) <= 0)
                 continue;
-            const std::int64_t t = nowUs();
             for (std::size_t i = 0; i < polls.size(); ++i) {
                 if (!(polls[i].revents & POLLIN))
                     continue;
-                const ssize_t r = read(polls[i].fd, buf, sizeof buf);
-                if (r <= 0)
-                    continue;
-                pending[i].append(buf, static_cast<int>(r));
+                // Up to the end of the next record only, so that the kernel's time stamp is the
+                // arrival of that record's last byte.
+                std::int64_t t = 0;
+                for (;;) {
+                    const int want = pending[i].isEmpty()
+                                         ? 1
+                                         : static_cast<std::uint8_t>(pending[i][0]) + 1 -
+                                               static_cast<int>(pending[i].size());
+                    const ssize_t r = receiveStamped(polls[i].fd, buf, want, t);
+                    if (r <= 0)
+                        break;
+                    pending[i].append(buf, static_cast<int>(r));
+                    if (pending[i].size() >= static_cast<std::uint8_t>(pending[i][0]) + 1)
+                        break;
+                }
                 while (!pending[i].isEmpty() &&
                        pending[i].size() >= static_cast<std::uint8_t>(pending[i][0]) + 1) {
                     const QByteArray rec =
