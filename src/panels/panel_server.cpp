@@ -1,11 +1,14 @@
 #include "panels/panel_server.h"
 
+#include <sys/socket.h>
+
 #include <QHostInfo>
 #include <QMetaObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <exception>
 #include <set>
 #include <unordered_set>
@@ -169,6 +172,8 @@ class PanelServer::Worker : public QObject {
     void readFrom(Connection* c);
     void socketFailed(Connection* c);
     void apply(Connection* c, PanelSession::Actions&& a);
+    // Writes the bytes (what the kernel does not take now goes out later); false on failure.
+    bool send(Connection* c, const QByteArray& bytes);
     void claimSlot(Connection* c);
     void releaseSlot(Connection* c);
     void countStream(Connection* c, bool on);
@@ -322,17 +327,13 @@ void PanelServer::Worker::socketFailed(Connection* c) {
 void PanelServer::Worker::apply(Connection* c, PanelSession::Actions&& a) {
     if (c->closing)
         return;
-    if (!a.send.isEmpty() && c->socket->write(a.send) < 0) {
+    if (!a.send.isEmpty() && !send(c, a.send)) {
         // Nothing went out: a submission is not acknowledged, a panel gets no slot.
         const auto failed = c->session.fail(c->socket->errorString());
         a.log.append(failed.log);
         a.submitted = false;
         a.panelStarted = false;
         a.close = true;
-    } else if (!a.send.isEmpty()) {
-        // Out at once, in this handler: waiting for the socket's write notification costs a
-        // round of the event loop and two more system calls per record and panel.
-        c->socket->flush();
     }
     for (const QString& line : a.log)
         owner_.logLater(line);
@@ -359,6 +360,25 @@ void PanelServer::Worker::apply(Connection* c, PanelSession::Actions&& a) {
         return;
     }
     rearm(c);
+}
+
+bool PanelServer::Worker::send(Connection* c, const QByteArray& bytes) {
+    QTcpSocket* s = c->socket;
+    qsizetype sent = 0;
+    if (s->bytesToWrite() == 0 && s->state() == QAbstractSocket::ConnectedState) {
+        // Straight into the kernel while nothing waits in Qt's buffer: handing the bytes to the
+        // socket's write notification would cost a round of the event loop and two more
+        // changes of the poll set per record and panel.
+        const ssize_t n = ::send(static_cast<int>(s->socketDescriptor()), bytes.constData(),
+                                 static_cast<size_t>(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent = n;
+        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;  // the socket's own error follows from its notifier
+    }
+    if (sent == bytes.size())
+        return true;
+    return s->write(bytes.constData() + sent, bytes.size() - sent) >= 0;
 }
 
 void PanelServer::Worker::claimSlot(Connection* c) {
