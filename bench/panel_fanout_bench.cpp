@@ -2,12 +2,17 @@
 // the manager publishes the status frames of 20 controllers at the bus's full rate (one
 // doubled 52-byte frame every 9.9 ms at 115200 bit/s). A panel gets a device's record at most
 // once a second, so a record is due at max(its publish time, the device's previous arrival at
-// that panel + 1 s); the latency is from that moment to its arrival, and a record's figure is
-// the one of the last panel it reached. Records replaced by a newer one of the same device
-// before they were due are counted apart. Also reported: the CPU time of the server's network
-// thread per second of run. With "flood", 1,000 more connections are opened as fast as the
-// machine allows while the panels stream, half of them sending garbage and half nothing; the
-// process's memory is reported before and after. Usage: panel_fanout_bench [seconds] [flood]
+// that panel + 1 s); the latency is from that moment to its arrival (the kernel's receive time
+// stamp of the record's last byte, so the bench's own reading thread does not count), and a
+// record's figure is the one of the last panel it reached. (The previous arrival stands in for the
+// previous send, which the panel cannot see; on loopback the two are microseconds apart.) Records
+// replaced by a newer one of the same device before they were due are counted apart. Every record
+// carries its publish time and a pattern made from it: a record that arrives changed is counted as
+// damaged. Also reported: the CPU time of the server's network thread alone per second of run,
+// read from that thread's own CPU clock (nanoseconds of run time, as the scheduler accounts
+// them). With "flood", 1,000 more connections are opened as fast as the machine allows while
+// the panels stream, half of them sending garbage and half nothing; the process's memory is
+// reported before and after. Usage: panel_fanout_bench [seconds] [flood]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -52,49 +57,77 @@ long rssKb() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Wall time: the kernel stamps received bytes with it (SO_TIMESTAMPNS).
 std::int64_t nowUs() {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-// CPU time of the thread named `name` (as /proc shows it), in seconds; -1 when there is none.
-// The server names its network thread, so its time is read alone, without the other threads'.
-double threadCpuSeconds(const char* name) {
+// The thread id of the thread named `name` (as /proc shows it); -1 when there is none.
+pid_t threadId(const char* name) {
     DIR* tasks = opendir("/proc/self/task");
     if (!tasks)
         return -1;
-    double seconds = -1;
+    pid_t found = -1;
     while (dirent* e = readdir(tasks)) {
         if (e->d_name[0] == '.')
             continue;
-        const std::string dir = std::string("/proc/self/task/") + e->d_name;
-        char comm[64] = {};
-        if (FILE* f = std::fopen((dir + "/comm").c_str(), "r")) {
-            if (!std::fgets(comm, sizeof comm, f))
-                comm[0] = 0;
+        const std::string comm = std::string("/proc/self/task/") + e->d_name + "/comm";
+        char text[64] = {};
+        if (FILE* f = std::fopen(comm.c_str(), "r")) {
+            if (!std::fgets(text, sizeof text, f))
+                text[0] = 0;
             std::fclose(f);
         }
-        comm[std::strcspn(comm, "\n")] = 0;
-        if (std::strcmp(comm, name) != 0)
-            continue;
-        // /proc/<pid>/task/<tid>/stat: fields 14 and 15 are utime and stime in clock ticks,
-        // counted after the ")" that ends the (possibly spaced) name.
-        if (FILE* f = std::fopen((dir + "/stat").c_str(), "r")) {
-            char line[1024] = {};
-            if (std::fgets(line, sizeof line, f)) {
-                const char* p = std::strrchr(line, ')');
-                unsigned long utime = 0, stime = 0;
-                if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-                                     &utime, &stime) == 2)
-                    seconds = static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
-            }
-            std::fclose(f);
+        text[std::strcspn(text, "\n")] = 0;
+        if (std::strcmp(text, name) == 0) {
+            found = static_cast<pid_t>(std::atol(e->d_name));
+            break;
         }
-        break;
     }
     closedir(tasks);
-    return seconds;
+    return found;
+}
+
+// The CPU time of thread `tid` of this process, in seconds, from its own CPU clock (the clock
+// pthread_getcpuclockid() gives for a thread: the scheduler's exact run time, not the sampled
+// ticks of /proc/<tid>/stat); -1 when it cannot be read.
+double threadCpuSeconds(pid_t tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    timespec ts{};
+    if (tid <= 0 || clock_gettime(clock, &ts) != 0)
+        return -1;
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+// Bytes 12 .. 52 of a record: a pattern made from its publish time and device.
+char patternByte(std::int64_t published, int device, int i) {
+    return static_cast<char>((published * 31 + device * 7 + i) & 0xFF);
+}
+
+// Reads at most `n` bytes without waiting; `stampUs` becomes the time the kernel received
+// them (the reading thread's own delays do not count).
+ssize_t receiveStamped(int fd, char* out, int n, std::int64_t& stampUs) {
+    iovec io{out, static_cast<size_t>(n)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t r = recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (r <= 0)
+        return r;
+    stampUs = nowUs();  // when the kernel gives no stamp
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec ts{};
+            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+            stampUs = static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+        }
+    }
+    return r;
 }
 
 bool readExactly(int fd, std::uint8_t* out, int n, int timeoutMs) {
@@ -125,6 +158,9 @@ int connectPanel(std::uint16_t port, const velmar::LoginKey& key) {
         return -1;
     const auto r = velmar::CalculateChalangeResponse(c, key);
     if (write(fd, r.data(), r.size()) != 13 || !readExactly(fd, &accept, 1, 3000) || accept != '>')
+        return -1;
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
         return -1;
     const std::uint8_t stream[2] = {1, 'x'};  // the stream, at once
     if (write(fd, stream, 2) != 2)
@@ -170,6 +206,7 @@ int main(int argc, char** argv) {
     std::mutex m;
     std::map<std::pair<std::int64_t, int>, std::pair<int, std::int64_t>> arrivals;
     std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> received{0}, damaged{0};
     std::thread readers([&] {
         std::vector<QByteArray> pending(fds.size());
         // Per panel and device: the previous arrival.
@@ -177,28 +214,46 @@ int main(int argc, char** argv) {
         std::vector<pollfd> polls;
         for (int fd : fds)
             polls.push_back({fd, POLLIN, 0});
-        char buf[65536];
+        char buf[256];
         while (!stop) {
             if (poll(polls.data(), polls.size(), 50) <= 0)
                 continue;
-            const std::int64_t t = nowUs();
             for (std::size_t i = 0; i < polls.size(); ++i) {
                 if (!(polls[i].revents & POLLIN))
                     continue;
-                const ssize_t r = read(polls[i].fd, buf, sizeof buf);
-                if (r <= 0)
-                    continue;
-                pending[i].append(buf, static_cast<int>(r));
+                // Up to the end of the next record only, so that the kernel's time stamp is the
+                // arrival of that record's last byte.
+                std::int64_t t = 0;
+                for (;;) {
+                    const int want = pending[i].isEmpty()
+                                         ? 1
+                                         : static_cast<std::uint8_t>(pending[i][0]) + 1 -
+                                               static_cast<int>(pending[i].size());
+                    const ssize_t r = receiveStamped(polls[i].fd, buf, want, t);
+                    if (r <= 0)
+                        break;
+                    pending[i].append(buf, static_cast<int>(r));
+                    if (pending[i].size() >= static_cast<std::uint8_t>(pending[i][0]) + 1)
+                        break;
+                }
                 while (!pending[i].isEmpty() &&
                        pending[i].size() >= static_cast<std::uint8_t>(pending[i][0]) + 1) {
                     const QByteArray rec =
                         pending[i].left(static_cast<std::uint8_t>(pending[i][0]) + 1);
                     pending[i].remove(0, rec.size());
-                    if (rec.size() < 12)
-                        continue;
                     std::int64_t published = 0;
-                    std::memcpy(&published, rec.constData() + 4, 8);
-                    const int device = static_cast<std::uint8_t>(rec[2]);
+                    const int device = rec.size() > 2 ? static_cast<std::uint8_t>(rec[2]) : -1;
+                    bool whole = rec.size() == 53 && rec[1] == 55 && rec[3] == 's';
+                    if (whole) {
+                        std::memcpy(&published, rec.constData() + 4, 8);
+                        for (int k = 12; k < 53 && whole; ++k)
+                            whole = rec[k] == patternByte(published, device, k);
+                    }
+                    if (!whole) {
+                        ++damaged;
+                        continue;
+                    }
+                    ++received;
                     std::int64_t& previous = last[i][static_cast<std::size_t>(device)];
                     const std::int64_t due =
                         previous ? std::max(published, previous + 1000000) : published;
@@ -242,7 +297,8 @@ int main(int argc, char** argv) {
             close(fd);
         std::printf("flood: %zu of 1000 connections opened\n", opened.size());
     });
-    const double server0 = threadCpuSeconds("panel server");
+    const pid_t networkThread = threadId("panel server");
+    const double server0 = threadCpuSeconds(networkThread);
     if (server0 < 0) {
         std::fprintf(stderr, "the server's network thread (\"panel server\") was not found\n");
         return 1;
@@ -261,12 +317,14 @@ int main(int argc, char** argv) {
         rec[3] = 's';
         const std::int64_t t = nowUs();
         std::memcpy(rec.data() + 4, &t, 8);
+        for (int k = 12; k < 53; ++k)
+            rec[k] = patternByte(t, device, k);
         server.publish(rec);
         ++published;
         if (published % 50 == 0)
             QCoreApplication::processEvents();  // the server's log lines
     }
-    const double serverCpu = threadCpuSeconds("panel server") - server0;
+    const double serverCpu = threadCpuSeconds(networkThread) - server0;
     const double wall = (nowUs() - start) / 1e6;
     QDeadlineTimer drain(2000);
     while (!drain.hasExpired())
@@ -294,14 +352,16 @@ int main(int argc, char** argv) {
     };
     std::printf(
         "%d panels, %d devices, %d records published in %.1f s; %zu reached every panel, "
-        "%d some panels, the rest were replaced by newer ones before they were due\n",
-        kPanels, kDevices, published, wall, ms.size(), partial);
+        "%d some panels, the rest were replaced by newer ones before they were due; %lld "
+        "records arrived in all, %lld damaged\n",
+        kPanels, kDevices, published, wall, ms.size(), partial,
+        static_cast<long long>(received.load()), static_cast<long long>(damaged.load()));
     std::printf("due to arrival at the last panel: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 pct(0.5), pct(0.99), ms.back());
     std::printf(
-        "CPU of the server's network thread alone (its /proc counters, %ld ticks a "
-        "second) while the records were published: %.2f %% of one core\n",
-        sysconf(_SC_CLK_TCK), 100.0 * serverCpu / wall);
+        "CPU of the server's network thread alone (its own CPU clock) while the records were "
+        "published: %.3f s in %.1f s, %.2f %% of one core\n",
+        serverCpu, wall, 100.0 * serverCpu / wall);
     std::printf("memory: %ld kB before, %ld kB after the run\n", rssBefore, rssKb());
     for (int fd : fds)
         close(fd);

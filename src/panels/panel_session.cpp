@@ -82,7 +82,7 @@ std::optional<std::int64_t> PanelFeed::nextDue() const {
 
 // ---- PanelSession ----
 
-PanelSession::PanelSession(const LoginKey& key, QString address)
+PanelSession::PanelSession(const std::optional<LoginKey>& key, QString address)
     : key_(key), address_(std::move(address)), host_(address_) {}
 
 QString PanelSession::peerText() const {
@@ -120,7 +120,7 @@ void PanelSession::consume(std::uint8_t byte, std::int64_t nowMs, Actions& out) 
             if (filled_ < kResponseBytes)
                 return;
             filled_ = 0;
-            if (!CheckChalangeResponse(challenge_.data(), buffer_.data(), key_)) {
+            if (!key_ || !CheckChalangeResponse(challenge_.data(), buffer_.data(), *key_)) {
                 out.log << peerText() + QStringLiteral(" Rejected");
                 close(out);
                 return;

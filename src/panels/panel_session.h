@@ -61,11 +61,12 @@ class PanelFeed {
 //
 // The connection: the server sends a 6-byte challenge; the client answers with exactly 13
 // bytes within 2 s (the challenge, six key-derived bytes, 13); a wrong answer is logged and the
-// connection closed without a reply. Then ">" and a mode byte M: 1 starts the command loop, 10
-// and more submit M bytes of event records, anything else closes. The command loop reads single
-// bytes (100 ms, or 2 s after a "q") until a byte other than 0, 1 and "q" or a time-out turns
-// the connection into a panel stream; 0 closes. The mode byte has 2 s. A panel stream receives
-// status records and ends with a byte 0 from the panel; other bytes from it mean nothing.
+// connection closed without a reply. Without a key (none could be read) every answer is wrong. Then
+// ">" and a mode byte M: 1 starts the command loop, 10 and more submit M bytes of event records,
+// anything else closes. The command loop reads single bytes (100 ms, or 2 s after a "q") until a
+// byte other than 0, 1 and "q" or a time-out turns the connection into a panel stream; 0 closes.
+// The mode byte has 2 s. A panel stream receives status records and ends with a byte 0 from the
+// panel; other bytes from it mean nothing.
 //
 // Event records are 10 bytes; each whose byte 2 is not 0 is accepted. A submission ends when
 // its M bytes are read or 1 s passes without a byte; a shorter remainder is dropped. Then "+",
@@ -94,8 +95,9 @@ class PanelSession {
         bool close = false;
     };
 
-    // `address` names the client in log lines; until setHost() its host name is the address.
-    PanelSession(const LoginKey& key, QString address);
+    // `key`: the login key, none when it is not known. `address` names the client in log lines;
+    // until setHost() its host name is the address.
+    PanelSession(const std::optional<LoginKey>& key, QString address);
 
     // Sends the challenge made from `now`; the login time-out starts at `nowMs` (monotonic).
     Actions start(const QDateTime& now, std::int64_t nowMs);
@@ -126,7 +128,7 @@ class PanelSession {
     void finishSubmission(std::int64_t nowMs, Actions& out);
     void close(Actions& out);
 
-    LoginKey key_;
+    std::optional<LoginKey> key_;
     QString address_;
     QString host_;
     State state_ = State::Idle;

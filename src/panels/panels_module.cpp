@@ -18,7 +18,10 @@ void PanelsModule::run() {
     if (server_ || !rt.root.exists(QStringLiteral("tcp.txt")))
         return;
     const PanelServerOptions options = readTcpTxt(rt.root, rt.log);
-    server_ = std::make_unique<PanelServer>(rt.log, rt.clock, bus.linkelNet.H);
+    // Without a key that could be read no panel may log in (an all-zero key would let anyone).
+    const std::optional<LoginKey> key =
+        bus.linkelNet.keyValid ? std::optional<LoginKey>(bus.linkelNet.H) : std::nullopt;
+    server_ = std::make_unique<PanelServer>(rt.log, rt.clock, key, &rt.counters);
     // Submissions arrive from the network thread; the files are written on the main thread.
     QObject::connect(
         server_.get(), &PanelServer::eventsSubmitted, &bus.linkel,
@@ -26,11 +29,8 @@ void PanelsModule::run() {
             events.files.writeTcpEvents(records);
         },
         Qt::QueuedConnection);
-    QString error;
-    if (!server_->start(options, &error)) {
-        rt.log.admem(QLatin1String("Error Initializing server socket: ") + error);
-        server_.reset();
-    }
+    // A listen that fails is logged by the server, which tries again until it is stopped.
+    server_->start(options);
 }
 
 QString PanelsModule::stop() {

@@ -15,8 +15,10 @@
 
 namespace velmar {
 
-// The panel server of the running program: started by "Run" when "tcp.txt" exists; every
-// accepted status record goes to the panels, every submission becomes direct event files.
+// The panel server of the running program: started by "Run" when "tcp.txt" exists and kept
+// trying to listen until it can; every accepted status record goes to the panels, every
+// submission becomes direct event files; the panel streams are counted in the runtime's
+// `panelsConnected`.
 class PanelsModule : public Module {
   public:
     // Listens to the accepted status records.

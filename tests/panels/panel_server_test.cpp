@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <functional>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "base/data_root.h"
+#include "base/run_counters.h"
 #include "log/event_log.h"
 #include "support/temp_root.h"
 
@@ -65,6 +69,28 @@ QByteArray readToEnd(QTcpSocket& s, int ms = 5000) {
     return s.readAll();
 }
 
+// The log lines without their time stamps and line ends, one a line.
+std::string texts(const QStringList& lines) {
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d :\\s*|\\r?\\n$"));
+    QStringList out;
+    for (const QString& line : lines)
+        out << QString(line).remove(stamp);
+    return out.join('\n').toStdString();
+}
+
+// A port that "tcp.txt" accepts (2..10000) and that nothing holds at the moment.
+std::uint16_t freeTcpTxtPort() {
+    for (int i = 0; i < 3000; ++i) {
+        const auto candidate = static_cast<std::uint16_t>(7000 + (getpid() * 13 + i * 7) % 3000);
+        QTcpServer one, two;
+        if (one.listen(QHostAddress::LocalHost, candidate) &&
+            two.listen(QHostAddress(QStringLiteral("127.0.0.2")), candidate))
+            return candidate;
+    }
+    return 0;
+}
+
 void send(QTcpSocket& s, const QByteArray& bytes) {
     s.write(bytes);
     s.waitForBytesWritten(1000);
@@ -100,17 +126,18 @@ class PanelServerTest : public ::testing::Test {
         QString error;
         ASSERT_TRUE(server_.start(o, &error)) << error.toStdString();
     }
-    Socket connectClient(bool readChallenge = true) {
+    Socket connectClient(bool readChallenge = true,
+                         const QHostAddress& to = QHostAddress::LocalHost) {
         auto s = std::make_unique<QTcpSocket>();
-        s->connectToHost(QHostAddress::LocalHost, server_.port());
+        s->connectToHost(to, server_.port());
         EXPECT_TRUE(s->waitForConnected(5000));
         if (readChallenge) {
             EXPECT_EQ(readN(*s, 6), kChallenge);
         }
         return s;
     }
-    Socket login() {
-        auto s = connectClient();
+    Socket login(const QHostAddress& to = QHostAddress::LocalHost) {
+        auto s = connectClient(true, to);
         send(*s, answer(kChallenge));
         EXPECT_EQ(readN(*s, 1), ">");
         return s;
@@ -130,7 +157,8 @@ class PanelServerTest : public ::testing::Test {
     DataRoot root_;
     EventLog log_;
     QStringList lines_;
-    PanelServer server_{log_, clock_, kKey};
+    RunCounters counters_;
+    PanelServer server_{log_, clock_, kKey, &counters_};
 };
 
 TEST_F(PanelServerTest, FortyPanelsStreamTheFortyFirstGetsNothing) {
@@ -245,32 +273,136 @@ TEST_F(PanelServerTest, StopClosesEverything) {
     EXPECT_FALSE(late.waitForConnected(1000));
 }
 
-TEST_F(PanelServerTest, StartFailsOnABusyPort) {
-    start();
-    PanelServer second(log_, clock_, kKey);
+TEST_F(PanelServerTest, ListenIsRetriedUntilThePortIsFree) {
+    auto holder = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(holder->listen(QHostAddress::LocalHost, 0));
+    const std::uint16_t port = holder->serverPort();
     PanelServerOptions o;
     o.listenAddress = QHostAddress::LocalHost;
-    o.port = server_.port();
+    o.port = port;
     QString error;
-    EXPECT_FALSE(second.start(o, &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(server_.start(o, &error));
+    EXPECT_FALSE(server_.isListening());
+    const QString where = QStringLiteral("127.0.0.1:") + QString::number(port);
+    EXPECT_TRUE(error.endsWith(" (" + where + ")")) << error.toStdString();
+    EXPECT_EQ(texts(lines_), ("Error Initializing server socket: " + error).toStdString());
+    // The retry after 1 s fails as well, quietly.
+    ASSERT_TRUE(waitUntil([&] { return server_.listenFailures() >= 2; }, 10000));
+    EXPECT_EQ(logged("Error Initializing server socket: "), 1);
+    EXPECT_EQ(logged("Panel server"), 0);
+    holder.reset();
+    ASSERT_TRUE(waitUntil([&] { return server_.isListening(); }, 15000));
+    EXPECT_EQ(server_.port(), port);
+    EXPECT_EQ(server_.listenFailures(), 0);
+    auto p = panel();
+    ASSERT_TRUE(waitUntil([&] { return logged("Connecting Visualisation Panel: ") == 1; }));
+    EXPECT_EQ(texts(lines_.filter("Panel server listening on ")),
+              ("Panel server listening on " + where).toStdString());
+    EXPECT_EQ(logged("Error Initializing server socket: "), 1);
+}
+
+TEST_F(PanelServerTest, StopEndsTheRetries) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+    PanelServerOptions o;
+    o.listenAddress = QHostAddress::LocalHost;
+    o.port = holder.serverPort();
+    EXPECT_FALSE(server_.start(o));
+    EXPECT_EQ(server_.stop(), QString());
+    holder.close();
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, o.port);
+    EXPECT_FALSE(late.waitForConnected(2500));  // the retry after 1 s never came
+}
+
+TEST_F(PanelServerTest, PanelStreamsAreCounted) {
+    start();
+    auto a = panel();
+    auto b = panel();
+    auto submitting = login();  // not a panel
+    ASSERT_TRUE(waitUntil([&] { return logged("Connecting Visualisation Panel: ") == 2; }));
+    EXPECT_EQ(counters_.panelsConnected.load(), 2);
+    send(*submitting, QByteArray("\x0a\x37\x01\x01\x01\x00\x00\x00\x00\x00\x00", 11));
+    EXPECT_EQ(readN(*submitting, 1), "+");
+    send(*submitting, QByteArray(1, '\x01'));  // then a panel stream
+    ASSERT_TRUE(waitUntil([&] { return logged("Connecting Visualisation Panel: ") == 3; }));
+    EXPECT_EQ(counters_.panelsConnected.load(), 3);
+    send(*a, QByteArray(1, '\0'));
+    ASSERT_TRUE(waitUntil([&] { return counters_.panelsConnected.load() == 2; }));
+    b->abort();
+    ASSERT_TRUE(waitUntil([&] { return counters_.panelsConnected.load() == 1; }));
+    EXPECT_EQ(server_.stop(), QString());
+    EXPECT_EQ(counters_.panelsConnected.load(), 0);
+}
+
+TEST_F(PanelServerTest, WithoutAKeyNoPanelLogsIn) {
+    PanelServer keyless(log_, clock_, std::nullopt, &counters_);
+    PanelServerOptions o;
+    o.listenAddress = QHostAddress::LocalHost;
+    o.port = 0;
+    ASSERT_TRUE(keyless.start(o));
+    const QString disabled = QStringLiteral("Panel logins disabled: ");
+    EXPECT_EQ(logged(disabled), 1);
+    EXPECT_TRUE(lines_.filter(disabled).value(0).contains("\"linkelnet.cfg\""));
+    // The real key's answer, and the one of the all-zero key a file that was not read leaves.
+    for (const LoginKey& key : {kKey, LoginKey{}}) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, keyless.port());
+        ASSERT_TRUE(s.waitForConnected(5000));
+        const QByteArray challenge = readN(s, 6);
+        ASSERT_EQ(challenge, kChallenge);
+        const auto r =
+            CalculateChalangeResponse(reinterpret_cast<const std::uint8_t*>(challenge.data()), key);
+        send(s, QByteArray(reinterpret_cast<const char*>(r.data()), 13) + "\x01x");
+        EXPECT_EQ(readToEnd(s), QByteArray());  // closed without a byte
+    }
+    ASSERT_TRUE(waitUntil([&] { return logged(") Rejected") == 2; }));
+    EXPECT_EQ(logged("127.0.0.1 ("), 2);
+    EXPECT_EQ(logged("Connecting Visualisation Panel: "), 0);
+    EXPECT_EQ(logged(disabled), 1);  // at the start, not per client
+    EXPECT_EQ(counters_.panelsConnected.load(), 0);
 }
 
 TEST(ReadTcpTxtTest, Lines) {
+    const QHostAddress local = QHostAddress::LocalHost;
     struct Case {
         const char* file;  // nullptr: no file
         std::uint16_t port;
         QHostAddress address;
         int cap;
-        int logged;
+        QStringList logged;
     };
+    const QString e = QStringLiteral("Error reading configuration file: tcp.txt -> ");
     const Case cases[] = {
-        {nullptr, 9876, QHostAddress::Any, 200, 0},
-        {"2\r\n", 2, QHostAddress::Any, 200, 0},
-        {"10000\r\n127.0.0.1\r\n10000\r\n", 10000, QHostAddress::LocalHost, 10000, 0},
-        {"1\r\n\r\n0\r\n", 9876, QHostAddress::Any, 200, 0},
-        {"10001\r\n::1\r\n1", 9876, QHostAddress::LocalHostIPv6, 1, 0},
-        {"abc\r\nnot an address\r\n50", 9876, QHostAddress::Any, 50, 1},
+        {nullptr, 9876, QHostAddress::Any, 200, {}},
+        {"2\r\n", 2, QHostAddress::Any, 200, {}},
+        {" 10000 \r\n127.0.0.1\r\n10000\r\n", 10000, local, 10000, {}},
+        {"9000\r\n  \r\n", 9000, QHostAddress::Any, 200, {}},
+        {"9000\r\n::1\r\n", 9000, QHostAddress::LocalHostIPv6, 200, {}},
+        {"", 9876, QHostAddress::Any, 200, {e + "line 1: \"\", using 9876"}},
+        {"1\r\n\r\n0\r\n", 9876, QHostAddress::Any, 200, {e + "line 1: \"1\", using 9876"}},
+        {"10001\r\n::1\r\n1",
+         9876,
+         QHostAddress::LocalHostIPv6,
+         1,
+         {e + "line 1: \"10001\", using 9876"}},
+        {"0x10\r\n", 9876, QHostAddress::Any, 200, {e + "line 1: \"0x10\", using 9876"}},
+        {"abc\r\ngarbage\r\n50",
+         9876,
+         local,
+         50,
+         {e + "line 1: \"abc\", using 9876",
+          e + "line 2: \"garbage\" is not an IP address, listening on 127.0.0.1 only"}},
+        {"9000\r\nlocalhost\r\n",
+         9000,
+         local,
+         200,
+         {e + "line 2: \"localhost\" is not an IP address, listening on 127.0.0.1 only"}},
+        {"9000\r\n127.0.0.1.5\x01\r\n",
+         9000,
+         local,
+         200,
+         {e + "line 2: \"127.0.0.1.5\\x01\" is not an IP address, listening on 127.0.0.1 only"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file ? c.file : "no file");
@@ -281,14 +413,44 @@ TEST(ReadTcpTxtTest, Lines) {
         StillClock clock;
         DataRoot root(tmp.root());
         EventLog log(root, clock);
-        int lines = 0;
-        log.setSink([&](const QString&) { ++lines; });
+        QStringList lines;
+        log.setSink([&](const QString& text) { lines << text; });
         const PanelServerOptions o = readTcpTxt(root, log);
         EXPECT_EQ(o.port, c.port);
         EXPECT_EQ(o.listenAddress, c.address);
         EXPECT_EQ(o.maxConnections, c.cap);
-        EXPECT_EQ(lines, c.logged);
+        EXPECT_EQ(texts(lines), c.logged.join('\n').toStdString());
     }
+}
+
+// The address that line 2 names is the one listened on: 127.0.0.1 and 127.0.0.2 are both this
+// machine, but only the one listened on answers.
+TEST_F(PanelServerTest, TcpTxtLineTwoIsTheAddressListenedOn) {
+    const QHostAddress one = QHostAddress::LocalHost, two(QStringLiteral("127.0.0.2"));
+    struct Case {
+        const char* line2;
+        QHostAddress answers, silent;
+    };
+    const Case cases[] = {{"garbage", one, two}, {"127.0.0.2", two, one}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line2);
+        const std::uint16_t port = freeTcpTxtPort();
+        ASSERT_NE(port, 0);
+        tmp_.write("tcp.txt", QByteArray::number(port) + "\r\n" + c.line2 + "\r\n");
+        PanelServer server(log_, clock_, kKey);
+        ASSERT_TRUE(server.start(readTcpTxt(root_, log_)));
+        EXPECT_EQ(server.port(), port);
+        QTcpSocket good, bad;
+        good.connectToHost(c.answers, port);
+        EXPECT_TRUE(good.waitForConnected(5000));
+        EXPECT_EQ(readN(good, 6), kChallenge);
+        bad.connectToHost(c.silent, port);
+        EXPECT_FALSE(bad.waitForConnected(5000));
+        EXPECT_EQ(bad.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+    EXPECT_EQ(texts(lines_),
+              "Error reading configuration file: tcp.txt -> line 2: \"garbage\" is "
+              "not an IP address, listening on 127.0.0.1 only");
 }
 
 }  // namespace

@@ -26,8 +26,9 @@ QByteArray response(const std::array<std::uint8_t, 6>& challenge, const LoginKey
 
 // A session on a fake clock, collecting everything it asks for.
 struct Rig {
-    explicit Rig(QDateTime start = QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12, 345)))
-        : clock(std::move(start)) {}
+    explicit Rig(QDateTime start = QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12, 345)),
+                 const std::optional<LoginKey>& key = kKey)
+        : clock(std::move(start)), s(key, QStringLiteral("127.0.0.7")) {}
 
     std::int64_t now() const { return clock.monotonicMs(); }
     void take(PanelSession::Actions a) {
@@ -52,7 +53,7 @@ struct Rig {
     }
 
     test::FakeClock clock;
-    PanelSession s{kKey, QStringLiteral("127.0.0.7")};
+    PanelSession s;
     QByteArray sent;
     QStringList log;
     QList<QList<QByteArray>> submissions;
@@ -111,6 +112,26 @@ TEST(PanelSessionTest, Login) {
         EXPECT_EQ(r.sent, c.logged ? "" : ">");  // a rejected client gets not a single byte
         EXPECT_EQ(r.closed, c.logged != nullptr);
         EXPECT_EQ(r.log, c.logged ? QStringList{c.logged} : QStringList());
+    }
+}
+
+TEST(PanelSessionTest, WithoutAKeyEveryLoginIsRefused) {
+    using Make = std::function<QByteArray(const std::array<std::uint8_t, 6>&)>;
+    const std::pair<const char*, Make> answers[] = {
+        {"the real key's answer", [](const auto& c) { return response(c); }},
+        // What a key that could not be read holds.
+        {"an all-zero key's answer", [](const auto& c) { return response(c, LoginKey{}); }},
+        {"thirteen zero bytes", [](const auto&) { return QByteArray(13, '\0'); }},
+    };
+    for (const auto& [name, answer] : answers) {
+        SCOPED_TRACE(name);
+        Rig r(QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12, 345)), std::nullopt);
+        r.start();
+        r.sent.clear();
+        r.feed(answer(r.s.challenge()));
+        EXPECT_EQ(r.sent, "");
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(r.log, QStringList{"127.0.0.7 (127.0.0.7) Rejected"});
     }
 }
 

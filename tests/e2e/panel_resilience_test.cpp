@@ -1,0 +1,117 @@
+// The panel server of a running velmar when its port is taken at start and when "tcp.txt" names
+// no address it can use.
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <memory>
+
+#include "bus/linkel_config.h"
+#include "e2e_fixture.h"
+
+namespace velmar::test {
+namespace {
+
+const LoginKey kKey{0, 17, 4, 250, 9, 33, 128, 7, 66};
+
+class PanelResilienceE2e : public E2eTest {
+  protected:
+    void SetUp() override {
+        E2eTest::SetUp();
+        QByteArray cfg = "127.0.0.1\r\n9876\r\n";
+        for (int i = 1; i <= 8; ++i)
+            cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
+        tmp.write("linkelnet.cfg", cfg);
+        // A free port that "tcp.txt" takes (up to 10000), on both loopback addresses used here.
+        for (int i = 0; i < 3000 && port == 0; ++i) {
+            const auto candidate =
+                static_cast<std::uint16_t>(7000 + (getpid() * 3 + i * 11) % 3000);
+            QTcpServer one, two;
+            if (one.listen(QHostAddress::LocalHost, candidate) &&
+                two.listen(QHostAddress(QStringLiteral("127.0.0.2")), candidate))
+                port = candidate;
+        }
+        ASSERT_NE(port, 0);
+    }
+    QByteArray readN(QTcpSocket& s, int n, int timeoutMs = 5000) {
+        QByteArray got;
+        QDeadlineTimer deadline(timeoutMs);
+        while (got.size() < n && !deadline.hasExpired()) {
+            if (s.bytesAvailable() == 0 && !s.waitForReadyRead(20))
+                pump(1);
+            got += s.read(n - got.size());
+        }
+        return got;
+    }
+    // Connects to `to` until it answers or the deadline passes.
+    std::unique_ptr<QTcpSocket> connectWithin(const QHostAddress& to, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->connectToHost(to, port);
+            if (s->waitForConnected(500))
+                return s;
+            pump(200);
+        }
+        return nullptr;
+    }
+    // Logs in and asks for the panel stream.
+    void loginAsPanel(QTcpSocket& s) {
+        const QByteArray challenge = readN(s, 6);
+        ASSERT_EQ(challenge.size(), 6);
+        const auto r = CalculateChalangeResponse(
+            reinterpret_cast<const std::uint8_t*>(challenge.data()), kKey);
+        s.write(reinterpret_cast<const char*>(r.data()), 13);
+        s.waitForBytesWritten(1000);
+        ASSERT_EQ(readN(s, 1), ">");
+        s.write(QByteArray("\x01x", 2));
+        s.waitForBytesWritten(1000);
+        EXPECT_TRUE(waitForLog("Connecting Visualisation Panel: 127.0.0.1 ("))
+            << output().toStdString();
+    }
+    std::uint16_t port = 0;
+};
+
+TEST_F(PanelResilienceE2e, PortHeldAtStartIsTakenOnceFreed) {
+    tmp.write("tcp.txt", QByteArray::number(port) + "\r\n127.0.0.1\r\n");
+    auto holder = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(holder->listen(QHostAddress::LocalHost, port));
+    QElapsedTimer started;
+    started.start();
+    startVelmar({"/nd"});
+    const QString where = QStringLiteral("127.0.0.1:") + QString::number(port);
+    ASSERT_TRUE(waitForLog("Error Initializing server socket: ", 15000)) << output().toStdString();
+    EXPECT_TRUE(output().contains(where + ")"));
+    pump(static_cast<int>(std::max<qint64>(0, 6000 - started.elapsed())));
+    holder.reset();
+
+    auto panel = connectWithin(QHostAddress::LocalHost, 35000);
+    ASSERT_TRUE(panel) << output().toStdString();
+    loginAsPanel(*panel);
+    EXPECT_TRUE(waitForLog("Panel server listening on " + where));
+    EXPECT_EQ(output().count("Error Initializing server socket: "), 1);
+    EXPECT_EQ(stopVelmar(), 0);
+}
+
+TEST_F(PanelResilienceE2e, GarbageAddressListensOnLoopbackOnly) {
+    tmp.write("tcp.txt", QByteArray::number(port) + "\r\ngarbage\r\n");
+    startVelmar({"/nd"});
+    auto panel = connectWithin(QHostAddress::LocalHost, 15000);
+    ASSERT_TRUE(panel) << output().toStdString();
+    loginAsPanel(*panel);
+    EXPECT_TRUE(output().contains(
+        "Error reading configuration file: tcp.txt -> line 2: \"garbage\" is not an IP address, "
+        "listening on 127.0.0.1 only"))
+        << output().toStdString();
+    // Another address of this machine is not served.
+    QTcpSocket other;
+    other.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), port);
+    EXPECT_FALSE(other.waitForConnected(3000));
+    EXPECT_EQ(other.error(), QAbstractSocket::ConnectionRefusedError);
+    EXPECT_EQ(stopVelmar(), 0);
+}
+
+}  // namespace
+}  // namespace velmar::test
