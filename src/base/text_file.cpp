@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -98,6 +99,120 @@ std::optional<QByteArray> readFile(const QString& path, QString* error) {
         return std::nullopt;
     }
     return data;
+}
+
+QString fileKindName(std::uint32_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG:
+            return QStringLiteral("regular file");
+        case S_IFLNK:
+            return QStringLiteral("symbolic link");
+        case S_IFIFO:
+            return QStringLiteral("FIFO");
+        case S_IFDIR:
+            return QStringLiteral("folder");
+        case S_IFSOCK:
+            return QStringLiteral("socket");
+        case S_IFCHR:
+            return QStringLiteral("character device");
+        case S_IFBLK:
+            return QStringLiteral("block device");
+        default:
+            return QStringLiteral("special file");
+    }
+}
+
+namespace {
+
+FileFacts factsOf(const struct stat& st) {
+    FileFacts f;
+    f.dev = static_cast<std::uint64_t>(st.st_dev);
+    f.ino = static_cast<std::uint64_t>(st.st_ino);
+    f.mode = static_cast<std::uint32_t>(st.st_mode);
+    f.size = static_cast<std::int64_t>(st.st_size);
+    f.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return f;
+}
+
+}  // namespace
+
+BoundedRead readRegularFile(const QString& path, std::int64_t maxBytes) {
+    using R = BoundedRead::Result;
+    BoundedRead out;
+    const QByteArray native = QFile::encodeName(path);
+    auto done = [&](R result) {
+        out.result = result;
+        return out;
+    };
+    auto failed = [&](const QString& cause) {
+        out.result = R::Failed;
+        out.error = cause;
+        return out;
+    };
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return done(R::Missing);
+        return failed(errnoText());
+    }
+    out.facts = factsOf(st);
+    if (!S_ISREG(st.st_mode))
+        return done(R::NotRegular);
+    if (out.facts.size > maxBytes)
+        return done(R::TooLarge);
+
+    const int fd =
+        ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int openErrno = errno;
+        if (openErrno == ENOENT)
+            return done(R::Missing);
+        // Replaced by a symbolic link since the lstat.
+        if (openErrno == ELOOP && ::lstat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            out.facts = factsOf(st);
+            return done(R::NotRegular);
+        }
+        errno = openErrno;
+        return failed(errnoText());
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (::fstat(fd, &st) != 0)
+        return failed(errnoText());
+    out.facts = factsOf(st);
+    if (!S_ISREG(st.st_mode))
+        return done(R::NotRegular);
+    if (out.facts.size > maxBytes)
+        return done(R::TooLarge);
+
+    // Reading goes on to one byte more than allowed, which tells a file that grew meanwhile.
+    QByteArray data(static_cast<qsizetype>(std::min(out.facts.size, maxBytes) + 1),
+                    Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (got > maxBytes)
+                break;
+            data.resize(static_cast<qsizetype>(std::min<std::int64_t>(2 * got, maxBytes + 1)));
+        }
+        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return failed(errnoText());
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > maxBytes) {
+        out.facts.size = std::max<std::int64_t>(out.facts.size, got);
+        return done(R::TooLarge);
+    }
+    out.bytes = QByteArray(data.constData(), got);
+    return done(R::Read);
 }
 
 std::optional<QStringList> readLines(const QString& path) {

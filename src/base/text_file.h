@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
 
 namespace velmar {
@@ -17,6 +18,42 @@ QByteArray joinLines(const QStringList& lines);
 // Raw file helpers. Every function reports failure through its result and, when `error` is not
 // null, a message naming the cause.
 std::optional<QByteArray> readFile(const QString& path, QString* error = nullptr);
+
+// What lstat() or fstat() told of a directory entry.
+struct FileFacts {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    std::uint32_t mode = 0;  // st_mode: the type and the permissions
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+
+    // The same entry (device, inode and type).
+    bool sameEntry(const FileFacts& o) const {
+        return dev == o.dev && ino == o.ino && (mode & 0170000) == (o.mode & 0170000);
+    }
+    // The same entry, neither resized nor modified.
+    bool unchanged(const FileFacts& o) const {
+        return sameEntry(o) && size == o.size && mtimeNs == o.mtimeNs;
+    }
+};
+
+// What an entry of type `mode` is, for log lines: "regular file", "symbolic link", "FIFO",
+// "folder", "socket", "character device", "block device".
+QString fileKindName(std::uint32_t mode);
+
+// A file that other programs may have put anywhere, read without trusting it: a symbolic link,
+// FIFO, folder or device is never opened (the type is checked with lstat, the file opened with
+// O_NOFOLLOW | O_NONBLOCK and checked again through its descriptor, so that neither a link nor
+// a FIFO swapped in meanwhile is followed or waited on), and a file larger than `maxBytes` is
+// not read at all (nor a file that grows past it while being read).
+struct BoundedRead {
+    enum class Result { Read, Missing, NotRegular, TooLarge, Failed };
+    Result result = Result::Failed;
+    FileFacts facts;   // of the entry as last seen (the descriptor's once it was opened)
+    QByteArray bytes;  // Read: the whole file
+    QString error;     // Failed: the cause (the system's message)
+};
+BoundedRead readRegularFile(const QString& path, std::int64_t maxBytes);
 
 // Replaces `path` atomically: the bytes go to a temporary file in the same directory (a hidden
 // name that matches no reader's pattern) that is then renamed over the target.

@@ -9,6 +9,7 @@
 
 #include "base/chkint.h"
 #include "base/dir_listing.h"
+#include "base/log_text.h"
 #include "base/names.h"
 #include "base/text_file.h"
 #include "devices/name_forms.h"
@@ -34,22 +35,8 @@ constexpr int kMaxSkipsPerTick = 64;
 constexpr int kMaintenancePauseMs = 120000;
 // The shortest time between two listings in the middle of a round.
 constexpr std::int64_t kMinRelistMs = 1000;
-
-struct FileStat {
-    bool exists = false;
-    bool settled = false;  // unchanged for a second
-};
-
-// `nowMs`: the clock's wall time in milliseconds since the epoch, the time base of the files'
-// modification times.
-FileStat statFile(const QString& path, std::int64_t nowMs) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return {};
-    const std::int64_t mtimeMs =
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    return {true, nowMs - mtimeMs >= kSettledMs};
-}
+// Where files too large to be an event go, unread.
+const QString kRejected = QStringLiteral("emails\\rejected");
 
 // `evntname` of a direct event file: the title's device and event parts, " - " between them.
 QString displayName(const QString& title) {
@@ -127,7 +114,9 @@ void EventFiles::relist(bool midRound) {
     QElapsedTimer cost;
     cost.start();
     const auto stamp = dirStamp();
-    const QStringList names = listDir(rt_.root.path(kEmails), QStringLiteral("*.run"));
+    // Every kind of entry: a folder or a link named "*.run" is to be told about, not passed over.
+    const QStringList names =
+        listDir(rt_.root.path(kEmails), QStringLiteral("*.run"), EntryKind::All);
     QSet<QString> listed(names.begin(), names.end());
     if (midRound) {
         std::deque<QString> next;
@@ -149,6 +138,10 @@ void EventFiles::relist(bool midRound) {
         const QString& p = it.value().path;
         return p.startsWith(dir) && !listed.contains(p.mid(dir.size()));
     });
+    // What was noticed of entries that are gone is forgotten: a new entry of the same name
+    // is judged afresh.
+    for (auto it = noticed_.begin(); it != noticed_.end();)
+        it = listed.contains(it->first) ? std::next(it) : noticed_.erase(it);
     lastListed_ = std::move(listed);
     stamp_ = stamp;
     listedAtMs_ = rt_.clock.monotonicMs();
@@ -198,44 +191,108 @@ EventFiles::Step EventFiles::step() {
     return s;
 }
 
+bool EventFiles::firstNotice(const QString& name, Trouble trouble, const FileFacts& facts) {
+    auto it = noticed_.find(name);
+    if (it != noticed_.end() && it->second.trouble == trouble &&
+        (trouble == Trouble::NotRegular ? it->second.facts.sameEntry(facts)
+                                        : it->second.facts.unchanged(facts)))
+        return false;
+    noticed_[name] = {trouble, facts};
+    return true;
+}
+
+QString EventFiles::shownPath(const QString& dir, const QString& name) const {
+    return rt_.root.path(dir) + QLatin1Char('/') + logText(name);
+}
+
+void EventFiles::reject(const QString& path, const QString& name, const FileFacts& facts) {
+    const QString what = QLatin1String("Event file too large: ") + shownPath(kEmails, name) +
+                         QLatin1String(" (") + QString::number(facts.size) +
+                         QLatin1String(" bytes)");
+    // Only a real folder takes them: a link named "rejected" could lead anywhere.
+    QString error;
+    const DataRoot& root = rt_.root;
+    struct stat st {};
+    const QString dir = root.path(kRejected);
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0) {
+        if (!root.makeDir(kRejected))
+            error = dir + QLatin1String(": cannot create the folder");
+    } else if (!S_ISDIR(st.st_mode)) {
+        error = dir + QLatin1String(" is a ") + fileKindName(st.st_mode) +
+                QLatin1String(", not a folder");
+    }
+    // The same name, "_" after the stem until it is free; nothing is overwritten.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString suffix = dot > 0 ? name.mid(dot) : QString();
+    std::optional<QString> moved;
+    if (error.isEmpty())
+        moved = renameUnique(path, dir, stem, suffix, &error);
+    if (moved) {
+        noticed_.erase(name);
+        rt_.log.admem(what + QLatin1String(", moved to ") +
+                      shownPath(kRejected, moved->mid(moved->lastIndexOf(QLatin1Char('/')) + 1)));
+    } else if (!QFile::exists(path)) {
+        noticed_.erase(name);  // gone meanwhile
+    } else if (firstNotice(name, Trouble::TooLarge, facts)) {
+        rt_.log.admem(what + QLatin1String(", not moved: ") + logText(error));
+    }
+}
+
 EventFiles::Look EventFiles::look(const QString& name) {
     const QString path = rt_.root.path(kEmails) + QLatin1Char('/') + name;
-    const FileStat st = statFile(path, rt_.clock.now().toMSecsSinceEpoch());
-    if (!st.exists)
-        return Look::Skipped;
     if (const InFlightEvent* f = cycle_.findInFlight(path);
         f && rt_.clock.monotonicMs() - f->sentMs < rt_.settings.timing.QUERY_DEV)
         return Look::Skipped;
-    QString error;
-    const auto bytes = readFile(path, &error);
-    if (!bytes) {
-        if (QFile::exists(path))  // not merely confirmed in the meantime
-            rt_.log.admem(QLatin1String("Error reading direct event: ") + error);
-        return Look::Skipped;
+    // Symbolic links, FIFOs and folders are never opened, a file too large for an event is
+    // never read, and each is logged once, not on every visit.
+    const BoundedRead file = readRegularFile(path, kMaxEventFileBytes);
+    switch (file.result) {
+        case BoundedRead::Result::Missing:
+            noticed_.erase(name);
+            return Look::Skipped;
+        case BoundedRead::Result::NotRegular:
+            if (firstNotice(name, Trouble::NotRegular, file.facts))
+                rt_.log.admem(QLatin1String("Not an event file: ") + shownPath(kEmails, name) +
+                              QLatin1String(" is a ") + fileKindName(file.facts.mode));
+            return Look::Skipped;
+        case BoundedRead::Result::TooLarge:
+            reject(path, name, file.facts);
+            return Look::Skipped;
+        case BoundedRead::Result::Failed:
+            // Once, and again when the file changes.
+            if (firstNotice(name, Trouble::Unreadable, file.facts))
+                rt_.log.admem(QLatin1String("Error reading direct event: ") +
+                              shownPath(kEmails, name) + QLatin1String(": ") + file.error);
+            return Look::Skipped;
+        case BoundedRead::Result::Read:
+            break;
     }
+    const QByteArray& bytes = file.bytes;
+    const bool settled =
+        rt_.clock.now().toMSecsSinceEpoch() - file.facts.mtimeNs / 1000000 >= kSettledMs;
     // Until the file has settled only whole lines count.
-    const QStringList lines =
-        splitLines(st.settled ? *bytes : bytes->left(bytes->lastIndexOf('\n') + 1));
+    const QStringList lines = splitLines(settled ? bytes : bytes.left(bytes.lastIndexOf('\n') + 1));
     if (rt_.flags.debugtimer)
-        rt_.log.admem(QLatin1String("autoq ") + path);
+        rt_.log.admem(QLatin1String("autoq ") + shownPath(kEmails, name));
     if (hasDirectEventHeader(lines)) {
         QString why;
         const auto e = parseDirectEvent(lines, &why);
         if (!e) {
-            const QString key = path + QLatin1Char(' ') + QString::number(bytes->size());
-            if (st.settled && reported_.insert(key).second)
-                rt_.log.admem(QLatin1String("Error reading direct event: ") + path +
-                              QLatin1String(" -> ") + why);
+            if (settled && firstNotice(name, Trouble::Damaged, file.facts))
+                rt_.log.admem(QLatin1String("Error reading direct event: ") +
+                              shownPath(kEmails, name) + QLatin1String(" -> ") + logText(why));
             return Look::NotComplete;
         }
-        reported_.erase(path + QLatin1Char(' ') + QString::number(bytes->size()));
-        execute(path, *e, displayName(e->title));
+        noticed_.erase(name);
+        execute(path, *e, logText(displayName(e->title)));
         return Look::Taken;
     }
     // A request is one line. More lines without the header may be a direct event file that
     // is still being written: it waits until it has settled.
-    if (!st.settled && lines.size() != 1)
+    if (!settled && lines.size() != 1)
         return Look::NotComplete;
+    noticed_.erase(name);
     resolveRequest(path, name, lines.value(0));
     return Look::Taken;
 }
@@ -274,9 +331,11 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
     const int k = names_.devname_index(device);
     auto drop = [&](const QString& why) {
         if (!why.isEmpty())
-            log.admem(why + QLatin1String(": ") + path + QLatin1String(" -> ") + firstLine);
+            log.admem(why + QLatin1String(": ") + shownPath(kEmails, fileName) +
+                      QLatin1String(" -> ") + logText(firstLine));
         if (!QFile::remove(path) && QFile::exists(path))
-            log.admem(QLatin1String("Error deleting event request: ") + path);
+            log.admem(QLatin1String("Error deleting event request: ") +
+                      shownPath(kEmails, fileName));
     };
 
     if (request && request->scheduled) {
@@ -311,14 +370,14 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
     QString error;
     const auto e = resolveEvent(k, event, firstLine, &error);
     if (!e)
-        return drop(error.isEmpty()
-                        ? QStringLiteral("Unknown event in event request")
-                        : QStringLiteral("Error in event definition (") + error + QLatin1Char(')'));
+        return drop(error.isEmpty() ? QStringLiteral("Unknown event in event request")
+                                    : QStringLiteral("Error in event definition (") +
+                                          logText(error) + QLatin1Char(')'));
 
     // The request becomes the direct event file in place, then moves to its name: at no
     // moment is the event in no file or in two, so a crash neither loses nor repeats it.
     if (!writeLinesAtomic(path, directEventLines(*e), &error)) {
-        log.admem(QLatin1String("Error writing direct event: ") + error);
+        log.admem(QLatin1String("Error writing direct event: ") + logText(error));
         return;  // the request stays and is tried again
     }
     QString target = path;
@@ -327,8 +386,8 @@ void EventFiles::resolveRequest(const QString& path, const QString& fileName,
                                         QStringLiteral(".run"), &error))
         target = *moved;
     else
-        log.admem(QLatin1String("Error naming direct event: ") + error);
-    execute(target, *e, device + QLatin1String(" - ") + event);
+        log.admem(QLatin1String("Error naming direct event: ") + logText(error));
+    execute(target, *e, logText(device + QLatin1String(" - ") + event));
 }
 
 QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, const QString& suffix,
@@ -338,7 +397,7 @@ QString EventFiles::writeDirectFile(const QString& dir, const QString& stem, con
     const auto path =
         createUnique(rt_.root.path(dir), stem, suffix, joinLines(directEventLines(e)), &error);
     if (!path) {
-        rt_.log.admem(QLatin1String("Error writing direct event: ") + error);
+        rt_.log.admem(QLatin1String("Error writing direct event: ") + logText(error));
         return {};
     }
     return *path;
@@ -352,9 +411,9 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
     const auto e = resolveEvent(k, event, title, &error);
     if (!e) {
         rt_.log.admem((error.isEmpty() ? QStringLiteral("Unknown event")
-                                       : QStringLiteral("Error in event definition (") + error +
-                                             QLatin1Char(')')) +
-                      QLatin1String(": ") + device + QLatin1String("; ") + event);
+                                       : QStringLiteral("Error in event definition (") +
+                                             logText(error) + QLatin1Char(')')) +
+                      QLatin1String(": ") + logText(device + QLatin1String("; ") + event));
         return {};
     }
     // A scheduled file is named by its event and its schedule, "_" between them while the
@@ -365,7 +424,7 @@ QString EventFiles::createDirectEvent(int k, const QString& device, const QStrin
                              : writeDirectFile(QStringLiteral("emails\\schedule"), stem,
                                                fileStem(schedule) + QLatin1String(".run"), *e);
     if (!path.isEmpty() && schedule.isEmpty())
-        execute(path, *e, device + QLatin1String(" - ") + event);
+        execute(path, *e, logText(device + QLatin1String(" - ") + event));
     return path;
 }
 
@@ -380,7 +439,7 @@ void EventFiles::writeTcpEvents(const QList<QByteArray>& records) {
         QString error;
         if (!createUnique(rt_.root.path(kEmails), stem, QStringLiteral(".run"), joinLines(lines),
                           &error))
-            rt_.log.admem(QLatin1String("Error writing event: ") + error);
+            rt_.log.admem(QLatin1String("Error writing event: ") + logText(error));
     }
     freshSubmissions();
 }
@@ -415,8 +474,8 @@ void EventFiles::support(const QString& device, const QString& command) {
         if (rt_.actions.run(command, {device}))
             port_.AutoQuery.pause(kMaintenancePauseMs);
         else
-            rt_.log.admem(QLatin1String("Maintenance action not available: ") + device +
-                          QLatin1String(" - ") + command);
+            rt_.log.admem(QLatin1String("Maintenance action not available: ") +
+                          logText(device + QLatin1String(" - ") + command));
     }
     const struct {
         const char* command;
@@ -438,8 +497,8 @@ void EventFiles::support(const QString& device, const QString& command) {
             rt_.log.admem(QStringLiteral("Maintenance action not available: ApplicationReboot"));
     }
     if (!known)
-        rt_.log.admem(QLatin1String("Unknown maintenance command: ") + device +
-                      QLatin1String(" - ") + command);
+        rt_.log.admem(QLatin1String("Unknown maintenance command: ") +
+                      logText(device + QLatin1String(" - ") + command));
 }
 
 void EventFiles::createmaintanance(const QString& name) {
@@ -450,13 +509,13 @@ void EventFiles::createmaintanance(const QString& name) {
         return;
     if (!root.makeDir(top) || !root.makeDir(dir) ||
         !root.makeDir(top + QLatin1String("\\FirmwareUpdate"))) {
-        rt_.log.admem(QLatin1String("Error creating directory: ") + dir);
+        rt_.log.admem(QLatin1String("Error creating directory: ") + logText(dir));
         return;
     }
     auto write = [&](const QString& file, const QString& line) {
         QString error;
         if (!writeLinesAtomic(root.path(file), {line}, &error))
-            rt_.log.admem(QLatin1String("Error writing file: ") + error);
+            rt_.log.admem(QLatin1String("Error writing file: ") + logText(error));
     };
     for (const char* c : kRoomMaintenanceCommands) {
         const QString command = QLatin1String(c);

@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <map>
 #include <optional>
-#include <set>
 
 #include "base/device_address.h"
+#include "base/text_file.h"
 #include "bus/bus_port.h"
 #include "devices/status_publisher.h"
 #include "events/cycle_state.h"
@@ -40,8 +41,15 @@ extern const char* const kPcMaintenanceCommands[5];
 // most once a second) and go before the rest of the round. A file sent less than QUERY_DEV ago is
 // not retaken. A file is read only when it is complete: its lines end with a line break, or it has
 // not changed for a second (other programs may still be writing it).
+//
+// Anything may turn up in "emails\": a symbolic link, FIFO or folder named "*.run" is never
+// opened, a file larger than kMaxEventFileBytes is never read but moved to "emails\rejected\",
+// and each such entry, like a file that cannot be read, is logged once (an unreadable file
+// again when it changes). Text from the files goes into log lines only through logText().
 class EventFiles {
   public:
+    // A "*.run" file larger than this is no event: it is moved to "emails\rejected\" unread.
+    static constexpr std::int64_t kMaxEventFileBytes = 64 * 1024;
     // Unconfirmed executions after which files are held back, and for how many ticks.
     static constexpr int kLimiterExecutions = 20;
     static constexpr int kLimiterHoldTicks = 60;
@@ -80,6 +88,19 @@ class EventFiles {
   private:
     enum class Look { Taken, Skipped, NotComplete };
     Look look(const QString& name);
+    // What is wrong with an entry that is not taken, told once per entry (per version of it,
+    // for a file that is unreadable or damaged).
+    enum class Trouble { NotRegular, TooLarge, Unreadable, Damaged };
+    struct Noticed {
+        Trouble trouble;
+        FileFacts facts;
+    };
+    // True when the trouble is news: another entry under the name, or a changed file.
+    bool firstNotice(const QString& name, Trouble trouble, const FileFacts& facts);
+    // The full path of `name` in the folder `dir` as a log line shows it.
+    QString shownPath(const QString& dir, const QString& name) const;
+    // Moves a file too large for an event to "emails\rejected\" under a free name.
+    void reject(const QString& path, const QString& name, const FileFacts& facts);
     bool limiterAllows();
     void countExecution();
     // Sends the direct event of the file `path` and records it as in flight under `name`.
@@ -110,8 +131,8 @@ class EventFiles {
     std::optional<timespec> stamp_;
     std::int64_t listedAtMs_ = 0;
     std::int64_t listingCostMs_ = 0;
-    // Direct event files found damaged, by path and size, so each is logged once.
-    std::set<QString> reported_;
+    // Entries of "emails\" found wrong, by name; only names in the last listing are kept.
+    std::map<QString, Noticed> noticed_;
 };
 
 }  // namespace velmar

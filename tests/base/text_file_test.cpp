@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <cerrno>
+#include <cstring>
 
 #include "support/temp_root.h"
 
@@ -124,6 +127,73 @@ TEST(TextFileTest, CreateUniqueAppendsUnderscoresUntilFree) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(createUnique(t.path("nodir"), "ev", ".run", "x"));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+TEST(TextFileTest, ReadRegularFileOpensNothingElseAndNothingTooLarge) {
+    test::TempRoot t;
+    t.write("outside.txt", "secret\r\n");
+    t.write("exact.run", QByteArray(16, 'e'));
+    t.write("over.run", QByteArray(17, 'o'));
+    t.write("empty.run", "");
+    t.mkdir("d.run");
+    ASSERT_EQ(::symlink(QFile::encodeName(t.path("outside.txt")).constData(),
+                        QFile::encodeName(t.path("s.run")).constData()),
+              0);
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(t.path("dangling.run")).constData()), 0);
+    // Opening a FIFO without O_NONBLOCK would wait for a writer for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(t.path("x.run")).constData(), 0644), 0);
+    using R = BoundedRead::Result;
+    const struct {
+        const char* name;
+        R result;
+        QByteArray bytes;
+        const char* kind;
+        std::int64_t size;
+    } cases[] = {
+        {"exact.run", R::Read, QByteArray(16, 'e'), "regular file", 16},
+        {"empty.run", R::Read, "", "regular file", 0},
+        {"over.run", R::TooLarge, "", "regular file", 17},
+        {"s.run", R::NotRegular, "", "symbolic link", -1},
+        {"dangling.run", R::NotRegular, "", "symbolic link", -1},
+        {"x.run", R::NotRegular, "", "FIFO", -1},
+        {"d.run", R::NotRegular, "", "folder", -1},
+        {"none.run", R::Missing, "", nullptr, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BoundedRead r = readRegularFile(t.path(c.name), 16);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.bytes, c.bytes);
+        if (c.kind) {
+            EXPECT_EQ(fileKindName(r.facts.mode), c.kind);
+        }
+        if (c.size >= 0) {
+            EXPECT_EQ(r.facts.size, c.size);
+        }
+    }
+    EXPECT_EQ(t.read("outside.txt"), "secret\r\n");
+
+    // A file that cannot be opened says which and why.
+    if (::geteuid() != 0) {
+        t.write("z.run", "x");
+        ASSERT_EQ(::chmod(QFile::encodeName(t.path("z.run")).constData(), 0), 0);
+        const BoundedRead r = readRegularFile(t.path("z.run"), 16);
+        EXPECT_EQ(r.result, R::Failed);
+        EXPECT_EQ(r.error, QString::fromLocal8Bit(std::strerror(EACCES)));
+    }
+}
+
+TEST(TextFileTest, RenameUniqueNeverReplaces) {
+    test::TempRoot t;
+    t.mkdir("rejected");
+    t.write("rejected/big.run", "first");
+    t.write("big.run", "second");
+    const auto moved = renameUnique(t.path("big.run"), t.path("rejected"), "big", ".run");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(*moved, t.path("rejected/big_.run"));
+    EXPECT_EQ(t.read("rejected/big.run"), "first");
+    EXPECT_EQ(t.read("rejected/big_.run"), "second");
+    EXPECT_FALSE(t.exists("big.run"));
 }
 
 }  // namespace

@@ -1,6 +1,15 @@
 #include "events/event_files.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <functional>
 
 #include "events/cycle_rig.h"
 
@@ -308,6 +317,193 @@ TEST_F(EventFilesTest, ExternalEventsInTheSameSecondKeepTheirOwnFiles) {
     confirm(55, 2);
     EXPECT_EQ(emails(), QStringList{"2026-12-09 10, 11, 12_.run"});
     EXPECT_TRUE(loggedLine("External Device"));
+}
+
+// A direct event for the hall, padded with ignored lines to exactly `size` bytes.
+QByteArray paddedDirectFile(int size) {
+    QByteArray out = directFile("Hall; Lights On", {55, 2, 1, 1, 1, 0, 0});
+    while (out.size() + 66 <= size)
+        out += QByteArray(64, '-') + "\r\n";
+    out += QByteArray(size - out.size() - 2, '-') + "\r\n";
+    return out;
+}
+
+// Apart from the line break that ends each logged line.
+bool hasControlCharacter(const QString& line) {
+    for (const QChar c : line.endsWith('\n') ? line.chopped(1) : line) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+const char kHallOn[] = "08 37 02 65 45 56 01 01 01 00 00";
+const char kKitchenOn[] = "08 37 01 65 45 56 01 01 01 00 00";
+
+TEST_F(EventFilesTest, OddEntriesAreNeverReadAndEachIsLoggedOnce) {
+    // A file outside the data root that a link points to: its first line is a request.
+    QTemporaryDir outside;
+    const QString secret = outside.filePath("secret.txt");
+    const QByteArray marker = "Marker; outside-7f3a\r\n";
+    {
+        QFile f(secret);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(marker);
+    }
+    QByteArray big(EventFiles::kMaxEventFileBytes + 1, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7);
+    tmp.write("emails/big.run", big);
+    tmp.write("emails/exact.run", paddedDirectFile(EventFiles::kMaxEventFileBytes));
+    ASSERT_EQ(tmp.read("emails/exact.run").size(), EventFiles::kMaxEventFileBytes);
+    ASSERT_EQ(::symlink(QFile::encodeName(secret).constData(),
+                        QFile::encodeName(tmp.path("emails/s.run")).constData()),
+              0);
+    // Opened without O_NONBLOCK, the FIFO would hold the scan (and this test) for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tmp.path("emails/x.run")).constData(), 0644), 0);
+    tmp.mkdir("emails/d.run");
+    // 4 kB of binary after a device name, without a line break: one long first line.
+    QByteArray binary = "Nobody; ";
+    for (int i = 0; binary.size() < 4096; ++i) {
+        if (i % 256 != '\n')
+            binary += static_cast<char>(i % 256);
+    }
+    tmp.write("emails/bin.run", binary);
+    age(clock, tmp.path("emails/bin.run"), 5);
+
+    const struct {
+        const char* name;
+        QString line;  // part of its one log line
+    } cases[] = {
+        {"big.run",
+         QStringLiteral(" (65537 bytes), moved to ") + tmp.path("emails/rejected/big.run")},
+        {"s.run", "Not an event file: " + tmp.path("emails/s.run") + " is a symbolic link"},
+        {"x.run", "Not an event file: " + tmp.path("emails/x.run") + " is a FIFO"},
+        {"d.run", "Not an event file: " + tmp.path("emails/d.run") + " is a folder"},
+        {"bin.run",
+         "Unknown device in event request: " + tmp.path("emails/bin.run") + " -> Nobody; "},
+    };
+    auto ticks = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            files.step();
+            for (const QString& f : takeFrames()) {
+                EXPECT_EQ(f, kHallOn);
+                confirm(55, 2);
+            }
+            clock.advanceMs(std::max(timing.QUERY_DEV, 1000));
+        }
+    };
+    ticks(20);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QStringList lines = logged.filter(tmp.path(QLatin1String("emails/") + c.name));
+        ASSERT_EQ(lines.size(), 1) << logged.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].contains(c.line)) << lines[0].toStdString();
+    }
+    // Exactly the limit is read and run; one byte more is moved aside intact.
+    EXPECT_TRUE(loggedLine("Hall - Lights On"));
+    EXPECT_FALSE(tmp.exists("emails/exact.run"));
+    EXPECT_FALSE(tmp.exists("emails/big.run"));
+    EXPECT_EQ(tmp.read("emails/rejected/big.run"), big);
+    // The link and its target are untouched, and nothing of the target was logged.
+    EXPECT_EQ(QFileInfo(tmp.path("emails/s.run")).symLinkTarget(), secret);
+    QFile target(secret);
+    ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+    EXPECT_EQ(target.readAll(), marker);
+    EXPECT_TRUE(logged.filter("outside-7f3a").isEmpty());
+    EXPECT_TRUE(logged.filter("Marker").isEmpty());
+    // The binary request: cut at 200 characters, no raw control character in any line.
+    for (const QString& l : logged)
+        EXPECT_FALSE(hasControlCharacter(l)) << l.toStdString();
+    const QString shown = logged.filter("bin.run").value(0).section(" -> ", 1).chopped(1);
+    EXPECT_TRUE(shown.endsWith("...")) << shown.toStdString();
+    EXPECT_EQ(QString(shown).replace(QRegularExpression("\\\\x[0-9A-F]{2}"), "#").size(), 203);
+    // The folder "rejected" is no request.
+    EXPECT_EQ(logged.filter("rejected").size(), 1);
+
+    // A second file of the same name takes the next free name; the first stays as it was.
+    tmp.write("emails/big.run", big + "2");
+    // A new entry under a known name is judged afresh.
+    ASSERT_TRUE(QDir(tmp.path("emails/d.run")).removeRecursively());
+    ticks(2);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tmp.path("emails/d.run")).constData(), 0644), 0);
+    logged.clear();
+    ticks(5);
+    EXPECT_EQ(tmp.read("emails/rejected/big.run"), big);
+    EXPECT_EQ(tmp.read("emails/rejected/big_.run"), big + "2");
+    const QStringList again = logged.filter("Not an event file: ");
+    ASSERT_EQ(again.size(), 1) << again.join("").toStdString();
+    EXPECT_TRUE(
+        again[0].endsWith("Not an event file: " + tmp.path("emails/d.run") + " is a FIFO\n"));
+
+    // A good request after all of these runs.
+    tmp.write("emails/good.run", "Kitchen; Lights On\r\n");
+    files.step();
+    EXPECT_EQ(takeFrames(), QStringList{kKitchenOn});
+}
+
+// Root reads any file whatever its permissions, so besides chmod 000 (tried only when not
+// root) the file is made unreadable by a write lease this process holds: the scan's open
+// with O_NONBLOCK fails at once with EWOULDBLOCK (and would hang without O_NONBLOCK).
+TEST_F(EventFilesTest, UnreadableFileIsLoggedOnceAndAgainWhenItChanges) {
+    const QString path = tmp.path("emails/z.run");
+    const QByteArray native = QFile::encodeName(path);
+    int holder = -1;
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGIO, &ignore, &old);  // the lease break would signal this process
+    const struct {
+        const char* cause;
+        std::function<bool()> hold;  // false: the cause is not available here
+        std::function<void()> release;
+    } cases[] = {
+        {"chmod 000", [&] { return ::geteuid() != 0 && ::chmod(native.constData(), 0) == 0; },
+         [&] { ::chmod(native.constData(), 0644); }},
+        {"write lease",
+         [&] {
+             holder = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+             return holder >= 0 && ::fcntl(holder, F_SETLEASE, F_WRLCK) == 0;
+         },
+         [&] {
+             ::fcntl(holder, F_SETLEASE, F_UNLCK);
+             ::close(holder);
+         }},
+    };
+    int covered = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cause);
+        tmp.write("emails/z.run", "Kitchen; Lights On\r\n");
+        if (!c.hold()) {
+            c.release();
+            QFile::remove(path);
+            continue;
+        }
+        ++covered;
+        logged.clear();
+        auto ticks = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                EXPECT_FALSE(files.step().taken);
+                clock.advanceMs(timing.QUERY_DEV);
+            }
+        };
+        ticks(6);
+        EXPECT_EQ(logged.filter("Error reading direct event: " + path + ": ").size(), 1)
+            << logged.join('\n').toStdString();
+        // Its modification time changes: logged again, once.
+        age(clock, path, 5);
+        ticks(6);
+        EXPECT_EQ(logged.filter("Error reading direct event: ").size(), 2);
+        EXPECT_EQ(logged.size(), 2) << logged.join('\n').toStdString();
+        c.release();
+        EXPECT_TRUE(files.step().taken);
+        EXPECT_EQ(takeFrames(), QStringList{kKitchenOn});
+        confirm(55, 1);
+        EXPECT_TRUE(emails().isEmpty());
+    }
+    ::sigaction(SIGIO, &old, nullptr);
+    if (covered == 0)
+        GTEST_SKIP() << "neither chmod 000 nor a write lease makes a file unreadable here";
 }
 
 }  // namespace
