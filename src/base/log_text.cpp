@@ -11,7 +11,8 @@ QString logText(const QString& text, int max) {
     out.reserve(head.size() + 8);
     for (const QChar c : head) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7f) {
+        // C0, DEL and the C1 controls (cp1250 decodes a few bytes to those).
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
             static const char kHex[] = "0123456789ABCDEF";
             out += QLatin1String("\\x");
             out += QLatin1Char(kHex[u >> 4]);

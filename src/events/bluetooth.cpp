@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/log_text.h"
 #include "base/text_file.h"
 #include "devices/name_forms.h"
 
@@ -22,7 +23,7 @@ void Bluetooth::onCommands(const msg::Bluetooth& m) {
         if (disablebluetooth)
             continue;
         const QString& command = m.commands[i];
-        rt_.log.admem(QLatin1String("BlueTooth command: ") + command);
+        rt_.log.admem(QLatin1String("BlueTooth command: ") + logText(command));
         const QString stem = QLatin1String("bt-") + getfilename(dateTimeText(rt_.clock.now())) +
                              QLatin1Char('_') + QString::number(m.ends.value(i));
         QString error;

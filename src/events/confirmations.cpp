@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "base/log_text.h"
 #include "devices/registry.h"
 
 namespace velmar {
@@ -20,7 +21,7 @@ void Confirmations::onText(const msg::Text& text) {
         if (!done->evntname.isEmpty())
             rt_.log.admem(done->evntname);
         if (!done->path.isEmpty() && !QFile::remove(done->path) && QFile::exists(done->path))
-            rt_.log.admem(QLatin1String("Error deleting direct event: ") + done->path);
+            rt_.log.admem(QLatin1String("Error deleting direct event: ") + logText(done->path));
     }
     for (int i = 0; i < registry_.quartel_max; ++i) {
         const auto& e = registry_.rms[static_cast<std::size_t>(i)];

@@ -8,6 +8,7 @@
 #include <QSqlRecord>
 #include <QUuid>
 
+#include "base/log_text.h"
 #include "events/commands.h"
 
 namespace velmar {
@@ -109,7 +110,7 @@ void PcEvents::run(const local_event& e) {
         if (!offline && !rt_.actions.run(QStringLiteral("AutoEvent")))
             rt_.log.admem(QStringLiteral("Event upload not available: AUTOEVENT"));
     } else if (e.event_type == QLatin1String("EXECUTEF")) {
-        rt_.log.admem(QLatin1String("Executing: ") + e.event_name);
+        rt_.log.admem(QLatin1String("Executing: ") + logText(e.event_name));
         if (open)
             open(e.event_name);
     }

@@ -16,6 +16,8 @@ TEST(LogText, CutsAndEscapes) {
         {QStringLiteral("plain"), 200, QStringLiteral("plain")},
         {QStringLiteral("a\rb\nc"), 200, QStringLiteral("a\\x0Db\\x0Ac")},
         {QString(QChar(0)) + QChar(0x1b) + QChar(0x7f), 200, QStringLiteral("\\x00\\x1B\\x7F")},
+        {QString(QChar(0x90)) + QChar(0x9f) + QChar(0xa0), 200,
+         QStringLiteral("\\x90\\x9F") + QChar(0xa0)},
         {QStringLiteral("abcdef"), 6, QStringLiteral("abcdef")},
         {QStringLiteral("abcdefg"), 6, QStringLiteral("abcdef...")},
         {QString(300, QLatin1Char('x')), 200, QString(200, QLatin1Char('x')) + "..."},
