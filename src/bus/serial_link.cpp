@@ -141,11 +141,20 @@ void SerialLink::wake() {
     [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
 }
 
-void SerialLink::setOpen(bool open) {
+std::size_t SerialLink::setOpen(bool open) {
     std::lock_guard lock(queueMutex_);
     open_ = open;
     // Nothing of a closed port's queue goes out later, on another line.
+    const std::size_t dropped = queue_.size();
     queue_.clear();
+    return dropped;
+}
+
+void SerialLink::noteDropped(const QString& device) {
+    if (down_.load() && !dropLogged_.exchange(true))
+        rt_.log.admem(
+            QStringLiteral("Serial port ") + device +
+            QStringLiteral(" closed: frames to the bus are dropped until it is reopened"));
 }
 
 void SerialLink::writeFrame(const QByteArray& frame) {
@@ -227,7 +236,6 @@ void SerialLink::run(const ComConfig& config) {
         QString cause;
         if (!openPort(port, device, config.baudRate, &cause)) {
             down = true;
-            down_ = true;
             if (backoff.failed()) {
                 if (backoff.failures() == 1) {
                     dropLogged_ = false;
@@ -241,6 +249,7 @@ void SerialLink::run(const ComConfig& config) {
                                   QString::number(backoff.failures()) + QStringLiteral(")"));
                 }
             }
+            down_ = true;
             if (!pause(backoff.nextDelayMs()))
                 break;
             continue;
@@ -260,14 +269,13 @@ void SerialLink::run(const ComConfig& config) {
         const std::int64_t openedAt = steadyMs();
 
         const Failure failure = serve(static_cast<int>(port.handle()));
-        setOpen(false);
-        port.clear();
-        port.close();
-        if (stop_.load())
+        if (stop_.load()) {
+            setOpen(false);
+            port.clear();
+            port.close();
             break;
-
-        down = true;
-        down_ = true;
+        }
+        // The outage is said before any frame of it is dropped.
         if (steadyMs() - openedAt >= kStableMs)
             backoff.reset();
         if (backoff.failed()) {
@@ -276,6 +284,12 @@ void SerialLink::run(const ComConfig& config) {
                                            : QStringLiteral("Error reading com: ")) +
                           device + QStringLiteral(" -> ") + failure.cause);
         }
+        down = true;
+        down_ = true;
+        if (setOpen(false) + failure.dropped > 0)
+            noteDropped(device);
+        port.clear();
+        port.close();
         if (!pause(backoff.nextDelayMs()))
             break;
     }
@@ -316,12 +330,13 @@ SerialLink::Failure SerialLink::serve(int fd) {
                 std::lock_guard lock(queueMutex_);
                 frames.swap(queue_);
             }
-            for (const QByteArray& frame : frames) {
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                const QByteArray& frame = frames[i];
                 const QString error = writeAllFd(fd, frame, stop_);
                 if (!error.isEmpty()) {
                     // The rest of the batch goes with the port.
                     flush();
-                    return {true, error};
+                    return {true, error, frames.size() - i};
                 }
                 emit frameWritten(static_cast<int>(frame.size()));
             }

@@ -64,6 +64,7 @@ class SerialLink : public QObject, public SerialOutput {
     struct Failure {
         bool writing = false;
         QString cause;
+        std::size_t dropped = 0;  // frames of the batch that did not go out
     };
 
     void run(const ComConfig& config);
@@ -73,7 +74,10 @@ class SerialLink : public QObject, public SerialOutput {
     Failure serve(int fd);
     // Waits `ms` unless stop() comes first; false when it did.
     bool pause(int ms);
-    void setOpen(bool open);
+    // Returns the number of queued frames dropped.
+    std::size_t setOpen(bool open);
+    // The one line of an outage that says frames are being dropped.
+    void noteDropped(const QString& device);
     void wake();
 
     Runtime& rt_;
