@@ -10,7 +10,7 @@ BusModule::BusModule(Runtime& runtime, QTimer& autoQueryTimer)
       messages(runtime),
       decoder(runtime, port, messages),
       receive(runtime, port, decoder, messages),
-      serial(runtime.log),
+      serial(runtime),
       linkel(runtime, port, messages, LinkelNetConfig{}) {
     port.writer.setSerialOutput(&serial);
     port.writer.setTcpOutput(&linkel);
