@@ -55,6 +55,7 @@ void LinkelLink::beginLogin(int mode) {
     berkeley.abort();
     tcpmode = mode;
     TimeOutClientSocket = kLoginTicks;
+    loginDeadlineMs_ = rt_.clock.monotonicMs() + kLoginTicks * Timertcp.interval();
     SocketStatus_ = AwaitChallenge;
     login_.clear();
     rxbufff.clear();
@@ -330,13 +331,19 @@ void LinkelLink::handOver(const QByteArray& block) {
 }
 
 void LinkelLink::TimertcpTimer() {
-    if (TimeOutClientSocket > 0 && --TimeOutClientSocket == 0 && SocketStatus_ < Query) {
-        // The cause is told first: the kill's own disconnection is then not this try's failure.
-        linkDown(berkeley.state() == QAbstractSocket::ConnectedState
-                     ? QStringLiteral("the login was not accepted in time")
-                     : QStringLiteral("no connection in time"));
-        KillSocket();
-        return;
+    if (TimeOutClientSocket > 0) {
+        // A busy machine delivers the ticks late: the login's time runs out all the same.
+        if (--TimeOutClientSocket > 0 && rt_.clock.monotonicMs() >= loginDeadlineMs_)
+            TimeOutClientSocket = 0;
+        if (TimeOutClientSocket == 0 && SocketStatus_ < Query) {
+            // The cause is told first: the kill's own disconnection is then not this try's
+            // failure.
+            linkDown(berkeley.state() == QAbstractSocket::ConnectedState
+                         ? QStringLiteral("the login was not accepted in time")
+                         : QStringLiteral("no connection in time"));
+            KillSocket();
+            return;
+        }
     }
     if (!queryBuf_.isEmpty() && ++queryStale_ >= kQueryStaleTicks)
         queryBuf_.clear();

@@ -120,6 +120,7 @@ class LinkelLink : public QObject, public TcpOutput {
     int SocketStatus_ = AwaitChallenge;
     int tcpmode = 0;
     int TimeOutClientSocket = 0;
+    std::int64_t loginDeadlineMs_ = 0;  // the login's end by the clock (the ticks may be late)
     int ticdta = 0;
     QByteArray login_;     // challenge bytes (or the acceptance byte) read so far
     QByteArray rxbufff;    // transparent-mode bytes since the last hand-over

@@ -96,6 +96,16 @@ TEST_F(LinkelLinkTest, LoginThatIsNeverAcceptedEndsAfterItsTimeOut) {
     ticks(1);
     EXPECT_TRUE(loggedLine("TCP Connection kill socket"));
     EXPECT_EQ(link.SocketStatus(), LinkelLink::AwaitChallenge);
+
+    // Ticks that come late do not stretch the login: its five seconds count by the clock too.
+    link.beginLogin(3);
+    link.received(QByteArray(6, '\0'));
+    ticks(10);
+    EXPECT_TRUE(link.Timertcp.isActive());
+    clock.advanceMs(5000);
+    ticks(1);
+    EXPECT_FALSE(link.Timertcp.isActive());
+    EXPECT_EQ(link.SocketStatus(), LinkelLink::AwaitChallenge);
 }
 
 TEST_F(LinkelLinkTest, TransparentBytesAreHandedOverAfterFourQuietTicks) {
