@@ -84,7 +84,7 @@ class LinkelLink : public QObject, public TcpOutput {
     std::function<void(const QByteArray&)> ReadFromEthernet;
     // Opens the connection to the Linkel (the socket by default; tests count the tries).
     std::function<void()> dial;
-    // The link timer, 5 ms.
+    // The link timer, 5 ms; it runs while a login, a hand-over or a query record is pending.
     QTimer Timertcp;
     // Single shot: the next try after a failure (Backoff's delays).
     QTimer Reconnect;
