@@ -47,13 +47,17 @@ void BusModule::startSerialThread() {
 void BusModule::initialWork() {
     if (!rt.flags.via_linkel || port.flags.tcpgatewayenabled)
         return;
+    if (!linkelNet.keyValid) {
+        rt.log.admem(QLatin1String("Linkel link not started, no login key: ") + linkelNet.fault);
+        return;
+    }
     rt.log.admem(QStringLiteral("Connect Via Linkel"));
     linkel.setConfig(linkelNet);
     linkel.sendsoc(rt.flags.linkel_companion ? 1 : 3);
 }
 
 QString BusModule::stop() {
-    linkel.Timertcp.stop();
+    linkel.stop();
     serial.stop(1000);
     return {};
 }

@@ -1,11 +1,11 @@
 #include "bus/linkel_config.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QRandomGenerator>
 
 #include "base/chkint.h"
 #include "base/data_root.h"
+#include "base/log_text.h"
 #include "base/text_file.h"
 #include "log/event_log.h"
 
@@ -15,49 +15,86 @@ namespace {
 
 const QString kFile = QStringLiteral("linkelnet.cfg");
 
+// Four dotted decimal numbers 0..255, nothing else (no short forms, no blanks inside).
+bool isIpv4(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+LinkelNetConfig create(const QString& path, EventLog& log) {
+    LinkelNetConfig c;
+    QRandomGenerator* random = QRandomGenerator::system();
+    QStringList lines{c.address, QString::number(c.port)};
+    for (int i = 1; i <= 8; ++i) {
+        c.H[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(random->bounded(256));
+        lines << QString::number(c.H[static_cast<std::size_t>(i)]);
+    }
+    QString error;
+    if (!writeLinesAtomic(path, lines, &error))
+        log.admem(QLatin1String("Error writing file: ") + error);
+    else
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return c;
+}
+
 }  // namespace
 
 LinkelNetConfig readOrCreateLinkelNet(const DataRoot& root, EventLog& log) {
-    LinkelNetConfig c;
     const QString path = root.path(kFile);
-    if (!root.exists(kFile)) {
-        QRandomGenerator* random = QRandomGenerator::system();
-        QStringList lines{c.address, QString::number(c.port)};
-        for (int i = 1; i <= 8; ++i) {
-            c.H[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(random->bounded(256));
-            lines << QString::number(c.H[static_cast<std::size_t>(i)]);
-        }
-        QString error;
-        if (!writeLinesAtomic(path, lines, &error))
-            log.admem(QLatin1String("Error writing file: ") + error);
-        else
-            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!root.exists(kFile))
+        return create(path, log);
+
+    // From here on the file is only read: a damaged key is never replaced by a new one, which
+    // would lock out every panel that holds the real key.
+    LinkelNetConfig c;
+    auto fail = [&](const QString& fault) {
+        c = LinkelNetConfig{};
+        c.keyValid = false;
+        c.fault = kFile + QLatin1String(" -> ") + fault;
+        log.admem(QLatin1String("Error reading configuration file: ") + c.fault +
+                  QLatin1String(", the Linkel link and panel logins are disabled until the file "
+                                "is mended"));
         return c;
-    }
-    const auto lines = readLines(path);
-    if (!lines) {
-        log.admem(QLatin1String("Error reading file: ") + kFile);
-        return c;
-    }
-    auto bad = [&](int line) {
-        log.admem(QLatin1String("Error reading file: ") + kFile + QLatin1String(" -> line ") +
-                  QString::number(line));
     };
-    const QString address = lines->value(0).trimmed();
-    if (QHostAddress a; a.setAddress(address) && a.protocol() == QAbstractSocket::IPv4Protocol)
-        c.address = address;
-    else
-        bad(1);
-    const int port = chkint(lines->value(1).trimmed(), 1, 65535, -1);
-    if (port > 0)
-        c.port = static_cast<std::uint16_t>(port);
-    else
-        bad(2);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    // A line that is missing (a file of fewer than 10 lines) reads as empty.
+    const QStringList lines = splitLines(bytes);
+    auto value = [&](int line) { return lines.value(line - 1).trimmed(); };
+    auto badLine = [&](int line) {
+        return fail(QLatin1String("line ") + QString::number(line) + QLatin1String(": \"") +
+                    logText(lines.value(line - 1)) + QLatin1Char('"'));
+    };
+
+    if (!isIpv4(value(1)))
+        return badLine(1);
+    c.address = value(1);
+    const auto port = parseInt32(value(2));
+    if (!port || *port < 1 || *port > 65535)
+        return badLine(2);
+    c.port = static_cast<std::uint16_t>(*port);
     for (int i = 1; i <= 8; ++i) {
-        const int v = chkint(lines->value(1 + i).trimmed(), 0, 255, -1);
-        if (v < 0)
-            bad(2 + i);
-        c.H[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v < 0 ? 0 : v);
+        const int line = 2 + i;
+        const auto byte = parseInt32(value(line));
+        if (!byte || *byte < 0 || *byte > 255)
+            return badLine(line);
+        c.H[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(*byte);
     }
     return c;
 }

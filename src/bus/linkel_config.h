@@ -25,11 +25,14 @@ struct LinkelNetConfig {
     // False when "linkelnet.cfg" could not be read whole: no key is known, so no login is
     // made to the Linkel and no panel login is accepted until the file is mended.
     bool keyValid = true;
+    // Why keyValid is false: the file and its first fault ("linkelnet.cfg -> line 7: \"\"").
+    QString fault{};
 };
 
 // Reads "linkelnet.cfg", creating it with a random key (readable by its owner only) when it is
-// missing. A line that does not parse is logged and keeps its default (address, port) or 0 (a
-// key byte).
+// missing. A file that is there but cannot be read whole (unreadable, fewer than 10 lines, an
+// address that is not IPv4, a port outside 1..65535, a key byte outside 0..255) is left as it
+// is: keyValid is false, `fault` names the first fault, and one line says so in the log.
 LinkelNetConfig readOrCreateLinkelNet(const DataRoot& root, EventLog& log);
 
 // The 13-byte login response to a 6-byte challenge: the challenge, six key-derived bytes, 13.

@@ -20,58 +20,173 @@ LinkelLink::LinkelLink(Runtime& rt, BusPort& port, MessageDispatcher& messages,
         if (berkeley.state() == QAbstractSocket::ConnectedState)
             berkeley.write(bytes);
     };
+    dial = [this] { berkeley.connectToHost(QHostAddress(config_.address), config_.port); };
     connect(&berkeley, &QTcpSocket::hostFound, this,
-            [this] { rt_.log.admem(QStringLiteral("TCP Server Lookup")); });
+            [this] { note(LookupLine, QStringLiteral("TCP Server Lookup")); });
     connect(&berkeley, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
         if (s == QAbstractSocket::ConnectingState)
-            rt_.log.admem(QStringLiteral("Connecting to Linkel"));
+            note(ConnectingLine, QStringLiteral("Connecting to Linkel"));
     });
     connect(&berkeley, &QTcpSocket::connected, this,
-            [this] { rt_.log.admem(QStringLiteral("Connected to Linkel")); });
-    connect(&berkeley, &QTcpSocket::disconnected, this, [this] {
-        port_.flags.tcpgatewayenabled = false;
-        rt_.log.admem(QStringLiteral("Disconnect from Linkel"));
-        SocketStatus_ = AwaitChallenge;
-    });
-    connect(&berkeley, &QTcpSocket::errorOccurred, this, [this] {
-        rt_.log.admem(QLatin1String("Connection to Linkel Error: ") + berkeley.errorString());
-    });
+            [this] { note(ConnectedLine, QStringLiteral("Connected to Linkel")); });
+    connect(&berkeley, &QTcpSocket::disconnected, this, &LinkelLink::berkeleyDisconnect);
+    connect(&berkeley, &QTcpSocket::errorOccurred, this,
+            [this] { berkeleyError(berkeley.errorString()); });
     connect(&berkeley, &QTcpSocket::readyRead, this, &LinkelLink::berkeleyRead);
     Timertcp.setInterval(5);
     connect(&Timertcp, &QTimer::timeout, this, &LinkelLink::TimertcpTimer);
+    Reconnect.setSingleShot(true);
+    connect(&Reconnect, &QTimer::timeout, this, &LinkelLink::reconnect);
 }
 
 LinkelLink::~LinkelLink() {
+    wanted_ = false;
+    Reconnect.stop();
     Timertcp.stop();
+    // The program is going away: closing the socket here is not an event worth a line.
+    QObject::disconnect(&berkeley, nullptr, this, nullptr);
     berkeley.abort();
 }
 
 void LinkelLink::beginLogin(int mode) {
+    // A socket left open by an error is closed before the new try begins, so that its
+    // disconnection is not taken for a failure.
+    tryOpen_ = false;
+    berkeley.abort();
     tcpmode = mode;
     TimeOutClientSocket = kLoginTicks;
+    loginDeadlineMs_ = rt_.clock.monotonicMs() + kLoginTicks * Timertcp.interval();
     SocketStatus_ = AwaitChallenge;
     login_.clear();
     rxbufff.clear();
     queryBuf_.clear();
     ticdta = 0;
     queryStale_ = 0;
-    berkeley.abort();
+    tryOpen_ = true;
     Timertcp.setInterval(5);
     Timertcp.start();
 }
 
 void LinkelLink::sendsoc(int mode) {
+    if (!config_.keyValid)
+        return;  // no key to log in with; the caller says why
+    wanted_ = true;
+    wantedMode_ = mode;
+    everAccepted_ = false;
+    down_ = false;
+    noted_ = 0;
+    backoff_.reset();
+    Reconnect.stop();
     beginLogin(mode);
-    berkeley.connectToHost(QHostAddress(config_.address), config_.port);
+    if (dial)
+        dial();
+}
+
+void LinkelLink::reconnect() {
+    Reconnect.stop();
+    if (!wanted_ || !config_.keyValid)
+        return;
+    beginLogin(wantedMode_);
+    if (dial)
+        dial();
+}
+
+void LinkelLink::stop() {
+    wanted_ = false;
+    tryOpen_ = false;
+    Reconnect.stop();
+    Timertcp.stop();
+    port_.flags.tcpgatewayenabled = false;
+    berkeley.abort();
 }
 
 void LinkelLink::KillSocket() {
-    rt_.log.admem(QStringLiteral("TCP Connection kill socket"));
+    note(KillLine, QStringLiteral("TCP Connection kill socket"));
     SocketStatus_ = AwaitChallenge;
     login_.clear();
     Timertcp.stop();
     port_.flags.tcpgatewayenabled = false;
     berkeley.abort();
+}
+
+void LinkelLink::berkeleyDisconnect() {
+    port_.flags.tcpgatewayenabled = false;
+    note(DisconnectLine, QStringLiteral("Disconnect from Linkel"));
+    SocketStatus_ = AwaitChallenge;
+    linkDown(QStringLiteral("the Linkel closed the connection"));
+}
+
+void LinkelLink::berkeleyError(const QString& why) {
+    note(ErrorLine, QLatin1String("Connection to Linkel Error: ") + why);
+    linkDown(why);
+}
+
+void LinkelLink::note(Line line, const QString& text) {
+    const unsigned bit = 1u << line;
+    if (noted_ & bit)
+        return;
+    noted_ |= bit;
+    rt_.log.admem(text);
+}
+
+void LinkelLink::linkDown(const QString& cause) {
+    // A drop is often told twice (the error, then the disconnection): the first one counts.
+    if (!tryOpen_)
+        return;
+    tryOpen_ = false;
+    Timertcp.stop();
+    TimeOutClientSocket = 0;
+    ticdta = 0;
+    login_.clear();
+    // Bytes that arrived whole before the drop are still the bus's.
+    if (!rxbufff.isEmpty())
+        handOver(rxbufff);
+    rxbufff.clear();
+    queryBuf_.clear();
+    SocketStatus_ = AwaitChallenge;
+    port_.flags.tcpgatewayenabled = false;
+    // The query cycle would poll into nothing; the acceptance starts it again.
+    if (tcpmode == 3 && rt_.flags.tcpqueryen)
+        port_.AutoQuery.stop();
+    if (!wanted_)
+        return;
+    if (!down_) {
+        down_ = true;
+        downSinceMs_ = rt_.clock.monotonicMs();
+    }
+    const bool logIt = backoff_.failed();
+    const int delayMs = backoff_.nextDelayMs();
+    Reconnect.start(delayMs);
+    if (!logIt)
+        return;
+    const int failures = backoff_.failures();
+    const QString line =
+        (failures == 1 ? QStringLiteral("Linkel link down (")
+                       : QLatin1String("Linkel link still down after ") +
+                             QString::number(failures) + QLatin1String(" tries (")) +
+        cause + QLatin1String("), next try in ") + QString::number(delayMs / 1000) +
+        QLatin1String(" s");
+    // Logged from the event loop: the socket's own lines about this failure come first.
+    QMetaObject::invokeMethod(
+        this, [this, line] { rt_.log.admem(line); }, Qt::QueuedConnection);
+}
+
+void LinkelLink::accepted() {
+    backoff_.reset();
+    noted_ = 0;
+    if (down_) {
+        down_ = false;
+        const std::int64_t seconds = (rt_.clock.monotonicMs() - downSinceMs_ + 500) / 1000;
+        if (everAccepted_) {
+            rt_.counters.linkelReconnects.fetch_add(1, std::memory_order_relaxed);
+            rt_.log.admem(QLatin1String("Linkel link restored after ") + QString::number(seconds) +
+                          QLatin1String(" s"));
+        } else {
+            rt_.log.admem(QLatin1String("Linkel link up after ") + QString::number(seconds) +
+                          QLatin1String(" s of tries"));
+        }
+    }
+    everAccepted_ = true;
 }
 
 void LinkelLink::SendViaTcp(const QByteArray& buffer, int size) {
@@ -84,7 +199,10 @@ void LinkelLink::send(const QByteArray& bytes) {
 }
 
 void LinkelLink::berkeleyRead() {
-    received(berkeley.readAll());
+    const QByteArray bytes = berkeley.readAll();
+    // What a socket that already failed still delivers belongs to no login.
+    if (tryOpen_)
+        received(bytes);
 }
 
 void LinkelLink::received(const QByteArray& bytes) {
@@ -99,6 +217,8 @@ void LinkelLink::received(const QByteArray& bytes) {
         case Transparent:
             if (bytes.isEmpty())
                 return;
+            if (!Timertcp.isActive())
+                Timertcp.start();
             for (qsizetype at = 0; at < bytes.size();) {
                 const qsizetype room = kMaxCollected - rxbufff.size();
                 rxbufff += bytes.mid(at, room);
@@ -112,6 +232,10 @@ void LinkelLink::received(const QByteArray& bytes) {
             ticdta = kQuietTicks;
             return;
         case Query:
+            if (bytes.isEmpty())
+                return;
+            if (!Timertcp.isActive())
+                Timertcp.start();
             queryBytes(bytes);
             return;
         default:
@@ -124,13 +248,13 @@ void LinkelLink::loginStep() {
         if (SocketStatus_ == AwaitChallenge) {
             if (login_.size() < 6)
                 return;
-            rt_.log.admem(QStringLiteral("Receive Challange Code"));
+            note(ChallengeLine, QStringLiteral("Receive Challange Code"));
             const auto response = CalculateChalangeResponse(
                 reinterpret_cast<const std::uint8_t*>(login_.constData()), config_.H);
             login_.remove(0, 6);
             send(QByteArray(reinterpret_cast<const char*>(response.data()),
                             static_cast<qsizetype>(response.size())));
-            rt_.log.admem(QStringLiteral("Sending Response Code"));
+            note(ResponseLine, QStringLiteral("Sending Response Code"));
             SocketStatus_ = AwaitAcceptance;
             continue;
         }
@@ -140,6 +264,8 @@ void LinkelLink::loginStep() {
             if (byte == '+') {
                 rt_.log.admem(QStringLiteral("Data Confirmed"));
                 send(QByteArray(1, '\0'));
+                // The confirmation ends the link on purpose: no try follows.
+                wanted_ = false;
                 KillSocket();
             }
             continue;
@@ -163,6 +289,7 @@ void LinkelLink::loginStep() {
             }
         }
         send(QByteArray(1, static_cast<char>(tcpmode)));
+        accepted();
         // What followed the acceptance already belongs to the mode.
         const QByteArray rest = login_;
         login_.clear();
@@ -204,9 +331,19 @@ void LinkelLink::handOver(const QByteArray& block) {
 }
 
 void LinkelLink::TimertcpTimer() {
-    if (TimeOutClientSocket > 0 && --TimeOutClientSocket == 0 && SocketStatus_ < Query) {
-        KillSocket();
-        return;
+    if (TimeOutClientSocket > 0) {
+        // A busy machine delivers the ticks late: the login's time runs out all the same.
+        if (--TimeOutClientSocket > 0 && rt_.clock.monotonicMs() >= loginDeadlineMs_)
+            TimeOutClientSocket = 0;
+        if (TimeOutClientSocket == 0 && SocketStatus_ < Query) {
+            // The cause is told first: the kill's own disconnection is then not this try's
+            // failure.
+            linkDown(berkeley.state() == QAbstractSocket::ConnectedState
+                         ? QStringLiteral("the login was not accepted in time")
+                         : QStringLiteral("no connection in time"));
+            KillSocket();
+            return;
+        }
     }
     if (!queryBuf_.isEmpty() && ++queryStale_ >= kQueryStaleTicks)
         queryBuf_.clear();
@@ -217,6 +354,9 @@ void LinkelLink::TimertcpTimer() {
         rxbufff.clear();
         handOver(block);
     }
+    // Nothing left to count down: the timer rests until the next bytes arrive.
+    if (TimeOutClientSocket == 0 && ticdta == 0 && rxbufff.isEmpty() && queryBuf_.isEmpty())
+        Timertcp.stop();
 }
 
 }  // namespace velmar

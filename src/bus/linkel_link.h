@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "base/backoff.h"
 #include "bus/bus_port.h"
 #include "bus/linkel_config.h"
 #include "bus/messages.h"
@@ -21,6 +22,13 @@ namespace velmar {
 // dispatcher: a controller's record (byte 0 its length) as a query record, the Linkel's own
 // record as a Linkel record. A controller's record never reaches the Linkel's decoding, where it
 // would clear the Linkel's flags.
+//
+// The link heals itself: after a drop, a refused or failed connect or a login that was not
+// accepted in time it tries again in the mode sendsoc() was given, 1 s later, then 2, 4, 8 ...
+// at most 30 s apart, for ever. An outage logs each of the socket's lines once and every tenth
+// failed try; the acceptance that ends it logs "Linkel link restored". With the query timer in
+// the transparent mode ("/tcpquery") the query cycle is stopped while the link is down and
+// started again on acceptance. Only stop() and the confirmation "+" end the link for good.
 class LinkelLink : public QObject, public TcpOutput {
     Q_OBJECT
   public:
@@ -41,12 +49,26 @@ class LinkelLink : public QObject, public TcpOutput {
     ~LinkelLink() override;
 
     void setConfig(const LinkelNetConfig& config) { config_ = config; }
-    // Connects to the Linkel and logs in; `mode` 1 query, 3 transparent.
+    // Connects to the Linkel and logs in; `mode` 1 query, 3 transparent. From then on the link
+    // is kept up (see above). Does nothing while the key is not valid.
     void sendsoc(int mode);
+    // The intended end of the link (shutdown): the connection closes, no try follows.
+    void stop();
     // The login state of sendsoc() without the connection: the bytes of the login are then
-    // fed to received() (tests and fuzzing, where nothing may leave the machine).
+    // fed to received() (tests and fuzzing, where nothing may leave the machine). No try
+    // follows when this login fails.
     void beginLogin(int mode);
+    // Drops the connection and stops the link timer.
     void KillSocket();
+    // The socket's events (the socket calls them; tests drive them without one). After a drop
+    // or an error the next try is armed; the line about it is logged from the event loop, after
+    // every line of the socket's own events.
+    void berkeleyDisconnect();
+    void berkeleyError(const QString& why);
+    // The reconnection timer's tick: one more try in the mode of sendsoc().
+    void reconnect();
+    // True between sendsoc() and stop() (or the confirmation "+").
+    bool wanted() const { return wanted_; }
     // TcpOutput: a frame to the bus through the Linkel.
     void SendViaTcp(const QByteArray& buffer, int size) override;
 
@@ -60,10 +82,30 @@ class LinkelLink : public QObject, public TcpOutput {
     std::function<void(const QByteArray&)> reply;
     // Transparent mode: a block of bytes from the bus (after four quiet link ticks).
     std::function<void(const QByteArray&)> ReadFromEthernet;
-    // The link timer, 5 ms.
+    // Opens the connection to the Linkel (the socket by default; tests count the tries).
+    std::function<void()> dial;
+    // The link timer, 5 ms; it runs while a login, a hand-over or a query record is pending.
     QTimer Timertcp;
+    // Single shot: the next try after a failure (Backoff's delays).
+    QTimer Reconnect;
 
   private:
+    // The lines of the socket's events and the login, logged at most once between two
+    // acceptances, so that an outage with a try every 30 s costs a handful of lines.
+    enum Line {
+        LookupLine,
+        ConnectingLine,
+        ConnectedLine,
+        DisconnectLine,
+        ErrorLine,
+        KillLine,
+        ChallengeLine,
+        ResponseLine
+    };
+    void note(Line line, const QString& text);
+    // The try in progress failed: the link is down, the next try is armed (once per try).
+    void linkDown(const QString& cause);
+    void accepted();
     void berkeleyRead();
     void send(const QByteArray& bytes);
     void loginStep();
@@ -78,11 +120,21 @@ class LinkelLink : public QObject, public TcpOutput {
     int SocketStatus_ = AwaitChallenge;
     int tcpmode = 0;
     int TimeOutClientSocket = 0;
+    std::int64_t loginDeadlineMs_ = 0;  // the login's end by the clock (the ticks may be late)
     int ticdta = 0;
     QByteArray login_;     // challenge bytes (or the acceptance byte) read so far
     QByteArray rxbufff;    // transparent-mode bytes since the last hand-over
     QByteArray queryBuf_;  // query-mode bytes of a record not complete yet
     int queryStale_ = 0;   // link ticks the incomplete record has waited
+
+    bool wanted_ = false;        // sendsoc() was called and the link was not ended on purpose
+    int wantedMode_ = 0;         // the mode of sendsoc(), kept for every reconnection
+    bool tryOpen_ = false;       // a connect and login in progress that has not failed yet
+    bool everAccepted_ = false;  // a login was accepted since sendsoc()
+    bool down_ = false;          // an outage: a try failed since the last acceptance
+    std::int64_t downSinceMs_ = 0;
+    unsigned noted_ = 0;  // the Line bits logged since the last acceptance
+    Backoff backoff_;
 };
 
 }  // namespace velmar

@@ -96,6 +96,16 @@ TEST_F(LinkelLinkTest, LoginThatIsNeverAcceptedEndsAfterItsTimeOut) {
     ticks(1);
     EXPECT_TRUE(loggedLine("TCP Connection kill socket"));
     EXPECT_EQ(link.SocketStatus(), LinkelLink::AwaitChallenge);
+
+    // Ticks that come late do not stretch the login: its five seconds count by the clock too.
+    link.beginLogin(3);
+    link.received(QByteArray(6, '\0'));
+    ticks(10);
+    EXPECT_TRUE(link.Timertcp.isActive());
+    clock.advanceMs(5000);
+    ticks(1);
+    EXPECT_FALSE(link.Timertcp.isActive());
+    EXPECT_EQ(link.SocketStatus(), LinkelLink::AwaitChallenge);
 }
 
 TEST_F(LinkelLinkTest, TransparentBytesAreHandedOverAfterFourQuietTicks) {
@@ -114,7 +124,11 @@ TEST_F(LinkelLinkTest, TransparentBytesAreHandedOverAfterFourQuietTicks) {
         ticks(10);
         ASSERT_EQ(blocks.size(), c.blocks) << c.gapTicks;
         EXPECT_EQ(blocks.back(), c.blocks == 1 ? "abcd" : "cd");
+        // A quiet link costs nothing: the link timer rests until bytes arrive.
+        EXPECT_FALSE(link.Timertcp.isActive());
     }
+    link.received("e");
+    EXPECT_TRUE(link.Timertcp.isActive());
     link.SendViaTcp(bytes({8, 55, 1, 'q', 0, 0}), 4);
     EXPECT_EQ(sent.toHex(' '), "08 37 01 71");
 }
@@ -136,48 +150,203 @@ TEST_F(LinkelLinkTest, QueryRecordsAreCutByTheirLengthByte) {
     EXPECT_EQ(records[3], b);
 }
 
-TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionEndsTheGateway) {
+// A real connection on loopback: the drop the socket reports (an error and a disconnection)
+// arms one new try, which connects and logs in again.
+TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionIsHealed) {
     QTcpServer linkel;
     ASSERT_TRUE(linkel.listen(QHostAddress::LocalHost));
     LinkelLink real{rt, port, messages,
                     LinkelNetConfig{QStringLiteral("127.0.0.1"), linkel.serverPort(), kKey}};
-    real.sendsoc(3);
-    auto until = [](const std::function<bool()>& done) {
-        QDeadlineTimer deadline(5000);
+    auto until = [](const std::function<bool()>& done, int ms = 5000) {
+        QDeadlineTimer deadline(ms);
         while (!done() && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         return done();
     };
-    ASSERT_TRUE(until([&] { return linkel.hasPendingConnections(); }));
-    QTcpSocket* pc = linkel.nextPendingConnection();
-    pc->write(QByteArray(6, '\0'));
-    ASSERT_TRUE(until([&] { return pc->bytesAvailable() >= 13; }));
-    pc->write(">");
-    ASSERT_TRUE(until([&] { return flags.tcpgatewayenabled; }));
+    auto logIn = [&] {
+        if (!until([&] { return linkel.hasPendingConnections(); }, 10000))
+            return static_cast<QTcpSocket*>(nullptr);
+        QTcpSocket* pc = linkel.nextPendingConnection();
+        pc->write(QByteArray(6, '\0'));
+        if (!until([&] { return pc->bytesAvailable() >= 13; }))
+            return static_cast<QTcpSocket*>(nullptr);
+        pc->write(">");
+        return until([&] { return flags.tcpgatewayenabled; }) ? pc : nullptr;
+    };
+    real.sendsoc(3);
+    QTcpSocket* pc = logIn();
+    ASSERT_TRUE(pc);
+    EXPECT_EQ(rt.counters.linkelReconnects.load(), 0);
     pc->close();
-    EXPECT_TRUE(until([&] { return !flags.tcpgatewayenabled; }));
-    EXPECT_TRUE(loggedLine("Disconnect from Linkel"));
+    ASSERT_TRUE(until([&] { return !flags.tcpgatewayenabled; }));
+    ASSERT_TRUE(logIn());  // about a second later
+    EXPECT_TRUE(until([&] { return loggedLine("Linkel link restored after "); }));
+    EXPECT_EQ(rt.counters.linkelReconnects.load(), 1);
+    EXPECT_FALSE(real.Reconnect.isActive());
+    EXPECT_FALSE(linkel.hasPendingConnections());  // one try, not one per event of the drop
+    for (const char* line : {"Disconnect from Linkel", "Linkel link down (", "Accepted"})
+        EXPECT_EQ(logged.filter(line).size(), std::string(line) == "Accepted" ? 2 : 1) << line;
 }
 
-TEST_F(LinkelLinkTest, NetConfigIsCreatedPrivateAndReadBack) {
-    const LinkelNetConfig made = readOrCreateLinkelNet(root, log);
-    const auto mode = QFile::permissions(tmp.path("linkelnet.cfg"));
-    EXPECT_TRUE(mode & QFileDevice::ReadOwner);
-    EXPECT_FALSE(mode & (QFileDevice::ReadGroup | QFileDevice::ReadOther));  // the key
-    // parser test strings: begin
-    const LinkelNetConfig read = readOrCreateLinkelNet(root, log);
-    EXPECT_EQ(read.H, made.H);
-    EXPECT_EQ(read.address, "192.168.0.254");
-    EXPECT_EQ(read.port, 9876);
+// The same link without a socket: `dial` counts the tries, the socket's events are called.
+class LinkelRetryTest : public LinkelLinkTest {
+  public:
+    LinkelRetryTest() {
+        link.dial = [this] { ++dials; };
+    }
+    void accept() {
+        link.received(QByteArray(6, '\0'));
+        link.received(">");
+    }
+    void drop() {
+        link.berkeleyError(QStringLiteral("The remote host closed the connection"));
+        link.berkeleyDisconnect();
+    }
+    void refuse() { link.berkeleyError(QStringLiteral("Connection refused")); }
+    int count(const QString& text) {
+        QCoreApplication::processEvents();  // the try's line is logged from the event loop
+        return static_cast<int>(logged.filter(text).size());
+    }
+    int dials = 0;
+};
 
-    tmp.write("linkelnet.cfg", "10.0.0.300\r\n70000\r\n1\r\n2\r\n3\r\nx\r\n5\r\n6\r\n7\r\n8\r\n");
-    const LinkelNetConfig bad = readOrCreateLinkelNet(root, log);
-    EXPECT_EQ(bad.address, "192.168.0.254");
-    EXPECT_EQ(bad.port, 9876);
-    EXPECT_EQ(bad.H, (LoginKey{0, 1, 2, 3, 0, 5, 6, 7, 8}));
-    // parser test strings: end
-    for (const char* line : {"line 1", "line 2", "line 6"})
-        EXPECT_TRUE(loggedLine(QLatin1String("linkelnet.cfg -> ") + line)) << line;
+TEST_F(LinkelRetryTest, EveryFailureIsTriedAgainInTheModeOfTheStart) {
+    const struct {
+        const char* name;
+        int mode;
+        bool acceptedBefore;  // the failure ends a link that was up
+        void (LinkelRetryTest::*fail)();
+    } cases[] = {
+        {"refused", 3, false, &LinkelRetryTest::refuse},
+        {"dropped", 1, true, &LinkelRetryTest::drop},
+        {"dropped", 3, true, &LinkelRetryTest::drop},
+        {"login time-out", 1, false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " mode " + std::to_string(c.mode));
+        rt.counters.linkelReconnects = 0;
+        dials = 0;
+        link.sendsoc(c.mode);
+        EXPECT_EQ(dials, 1);
+        const int doubling[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
+        for (int k = 0; k < 7; ++k) {
+            if (c.acceptedBefore)
+                accept();
+            sent.clear();
+            if (c.fail) {
+                (this->*c.fail)();
+            } else {
+                link.received(QByteArray(6, '\0'));
+                ticks(LinkelLink::kLoginTicks);
+            }
+            EXPECT_FALSE(flags.tcpgatewayenabled);
+            ASSERT_TRUE(link.Reconnect.isActive()) << k;
+            // A link that was up starts every outage from 1 s again.
+            EXPECT_EQ(link.Reconnect.interval(), c.acceptedBefore ? 1000 : doubling[k]) << k;
+            EXPECT_FALSE(link.Timertcp.isActive());  // nothing ticks while the link is down
+            link.reconnect();
+            EXPECT_EQ(dials, k + 2);
+            EXPECT_TRUE(link.Timertcp.isActive());
+        }
+        accept();
+        EXPECT_EQ(sent.right(1), QByteArray(1, static_cast<char>(c.mode)));
+        EXPECT_EQ(link.SocketStatus(), c.mode == 1 ? LinkelLink::Query : LinkelLink::Transparent);
+        EXPECT_FALSE(link.Reconnect.isActive());
+        // The first connection that comes up late is no reconnection.
+        EXPECT_EQ(rt.counters.linkelReconnects.load(), c.acceptedBefore ? 7 : 0);
+        EXPECT_EQ(count(c.acceptedBefore ? "Linkel link restored after 0 s"
+                                         : "Linkel link up after 0 s of tries"),
+                  c.acceptedBefore ? 7 : 1);
+        link.stop();
+        logged.clear();
+    }
+}
+
+TEST_F(LinkelRetryTest, AnOutageCostsAHandfulOfLines) {
+    link.sendsoc(3);
+    accept();
+    drop();
+    for (int k = 0; k < 24; ++k) {
+        clock.advanceMs(link.Reconnect.interval());
+        link.reconnect();
+        refuse();
+    }
+    // 25 failures: the drop and 24 refused tries; the 10th and the 20th are told again.
+    EXPECT_EQ(count("Connection to Linkel Error: "), 1);
+    EXPECT_EQ(count("Disconnect from Linkel"), 1);
+    EXPECT_EQ(count("Linkel link down (The remote host closed the connection), next try in 1 s"),
+              1);
+    EXPECT_EQ(count("Linkel link still down after 10 tries (Connection refused), next try in 30 s"),
+              1);
+    EXPECT_EQ(count("Linkel link still down after "), 2);
+    const qsizetype before = logged.size();
+    link.reconnect();
+    accept();
+    EXPECT_EQ(count("Linkel link restored after "), 1);
+    EXPECT_TRUE(loggedLine("Linkel link restored after 601 s")) << logged.join('\n').toStdString();
+    EXPECT_TRUE(loggedLine("Transparent Uart 1 <-> Ethernet"));
+    // The reconnection's own lines: the challenge, the response, the acceptance, the mode and
+    // the restoration.
+    EXPECT_EQ(logged.size() - before, 5) << logged.join('\n').toStdString();
+    drop();  // a new outage is told again
+    EXPECT_EQ(count("Disconnect from Linkel"), 2);
+    EXPECT_EQ(count("Linkel link down ("), 2);
+}
+
+TEST_F(LinkelRetryTest, TheQueryCycleRestsWhileTheTransparentLinkIsDown) {
+    port.writer.setTcpOutput(&link);
+    const struct {
+        bool query;  // "/tcpquery"
+        int mode;
+        bool stopped;
+    } cases[] = {{true, 3, true}, {false, 3, false}, {false, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        tcpqueryen = c.query;
+        AutoQuery.start();
+        link.sendsoc(c.mode);
+        accept();
+        EXPECT_TRUE(AutoQuery.isActive());
+        drop();
+        EXPECT_EQ(AutoQuery.isActive(), !c.stopped);
+        // A frame while the link is down is dropped without a word.
+        sent.clear();
+        const qsizetype lines = logged.size();
+        EXPECT_TRUE(port.writer.Write_rs232(bytes({3, 55, 1, 'q'})));
+        EXPECT_TRUE(sent.isEmpty());
+        EXPECT_EQ(logged.size(), lines);
+        link.reconnect();
+        accept();
+        EXPECT_TRUE(AutoQuery.isActive());
+        link.stop();
+    }
+}
+
+TEST_F(LinkelRetryTest, AnIntendedStopIsNotHealed) {
+    link.sendsoc(3);
+    refuse();
+    ASSERT_TRUE(link.Reconnect.isActive());
+    link.stop();
+    EXPECT_FALSE(link.Reconnect.isActive());
+    EXPECT_FALSE(link.wanted());
+    link.reconnect();  // a tick that was already on its way
+    EXPECT_EQ(dials, 1);
+
+    link.sendsoc(3);
+    accept();
+    link.stop();
+    link.berkeleyDisconnect();  // the socket tells of the close afterwards
+    EXPECT_FALSE(link.Reconnect.isActive());
+    EXPECT_FALSE(flags.tcpgatewayenabled);
+
+    // Without a valid key nothing is tried at all.
+    LinkelNetConfig broken{QStringLiteral("127.0.0.1"), 9, kKey};
+    broken.keyValid = false;
+    link.setConfig(broken);
+    link.sendsoc(3);
+    EXPECT_EQ(dials, 2);
+    EXPECT_FALSE(link.wanted());
+    EXPECT_FALSE(link.Timertcp.isActive());
 }
 
 }  // namespace
