@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "base/chkint.h"
+#include "base/log_text.h"
 #include "base/names.h"
 #include "devices/registry.h"
 
@@ -51,7 +52,8 @@ void TextMessages::announce(const msg::Text& t) {
         longcommand = alias->longcommand;
         rt_.logFiles.copygraph(t.senderName, t.command, shortcommand);
     }
-    rt_.log.admem(t.senderName + QLatin1String(" ->    ") + longcommand);
+    // The text came from the bus (or from an alias file): cut and made printable for the log.
+    rt_.log.admem(t.senderName + QLatin1String(" ->    ") + logText(longcommand));
     playSound(t.senderName, shortcommand);
 }
 

@@ -1,12 +1,16 @@
 #include "log/event_log.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "base/cp1250.h"
 #include "base/text_file.h"
@@ -30,21 +34,50 @@ constexpr LogClass kClasses[] = {
 constexpr const char* kRotated[] = {"all.logs",      "secu.logs",   "errors.logs",
                                     "warnings.logs", "alarms.logs", "tcp.logs"};
 
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+// Failure texts tracked for the repeat summaries at most; past this the pending summaries are
+// written and the table starts afresh.
+constexpr qsizetype kMaxRepeats = 256;
+// Notes (rotation, backup removals) written after one line at most.
+constexpr int kMaxNotes = 64;
+
+QString errnoText(int error = errno) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool sameFile(const struct stat& st, dev_t dev, ino_t ino) {
+    return st.st_dev == dev && st.st_ino == ino;
 }
 
 // Copies `source` over `target` through a temporary file renamed into place, so a reader of
-// the ".log" copy never sees it half written. Copies inside the kernel where it can.
-bool copyAtomic(const QByteArray& source, const QString& target, QString* error) {
+// the ".log" copy never sees it half written. Copies inside the kernel where it can. Returns
+// the copy opened for appending, or -1.
+int copyAtomic(const QByteArray& source, const QString& target, QString* error) {
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         *error = errnoText();
-        return false;
+        return -1;
     }
     struct stat st {};
     ::fstat(in, &st);
-    const int slash = target.lastIndexOf(QLatin1Char('/'));
+    const int slash = static_cast<int>(target.lastIndexOf(QLatin1Char('/')));
     const QByteArray tmp =
         QFile::encodeName(target.left(slash + 1) + QLatin1String(kTempPrefix) +
                           QString::number(::getpid()) + QLatin1String("-log.tmp"));
@@ -52,7 +85,7 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
     if (out < 0) {
         *error = errnoText();
         ::close(in);
-        return false;
+        return -1;
     }
     bool ok = true;
     off_t left = st.st_size;
@@ -69,25 +102,15 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
             }
         } else {
             n = ::read(in, buf, sizeof buf);
-            if (n > 0) {
-                for (ssize_t done = 0; done < n;) {
-                    const ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-                    if (w < 0) {
-                        if (errno == EINTR)
-                            continue;
-                        n = -1;
-                        break;
-                    }
-                    done += w;
-                }
-            }
+            if (n > 0 && !writeAll(out, buf, static_cast<std::size_t>(n)))
+                n = -1;
         }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             ok = false;
         } else if (n == 0) {
-            break;  // the source shrank meanwhile
+            break;  // the source shrank meanwhile; the next line sees the sizes differ
         } else {
             left -= n;
         }
@@ -95,25 +118,55 @@ bool copyAtomic(const QByteArray& source, const QString& target, QString* error)
     if (!ok)
         *error = errnoText();
     ::close(in);
-    if (::close(out) != 0 && ok) {
+    // Lines from now on are appended to the copy the rename puts in place.
+    const int flags = ::fcntl(out, F_GETFL);
+    if (ok && (flags < 0 || ::fcntl(out, F_SETFL, flags | O_APPEND) != 0)) {
         ok = false;
         *error = errnoText();
     }
     if (!ok) {
+        ::close(out);
         ::unlink(tmp.constData());
-        return false;
+        return -1;
     }
     QString why;
     if (!replaceWith(tmp, QFile::encodeName(target), &why, target)) {
+        ::close(out);
         *error = why;
-        return false;
+        return -1;
     }
-    return true;
+    return out;
+}
+
+QString repeatedText(const QString& text, std::int64_t times) {
+    return text + QLatin1String(" (repeated ") + QString::number(times) + QLatin1String(" times)");
 }
 
 }  // namespace
 
-EventLog::EventLog(const DataRoot& root, const Clock& clock) : root_(root), clock_(clock) {}
+EventLog::EventLog(const DataRoot& root, const Clock& clock, RunCounters* counters)
+    : root_(root), clock_(clock), counters_(counters) {
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        files_[i].name = kRotated[i];
+}
+
+EventLog::~EventLog() {
+    std::lock_guard lock(mutex_);
+    // The clock, the counters and whatever the sink reaches may be gone by now: the summaries
+    // go to the files only, stamped with the last time the log read the clock, uncounted.
+    counters_ = nullptr;
+    sink_ = nullptr;
+    QStringList notes;
+    flushLocked(last_, notes);
+    writeNotes(notes, last_);
+    for (LogFile& f : files_)
+        closeFile(f);
+}
+
+EventLog::Moment EventLog::nowLocked() {
+    last_ = {clock_.now(), clock_.monotonicMs()};
+    return last_;
+}
 
 void EventLog::setSink(Sink sink) {
     std::lock_guard lock(mutex_);
@@ -146,6 +199,21 @@ std::int32_t EventLog::logSize() const {
     return logSize_;
 }
 
+void EventLog::setBackupLimit(std::int64_t bytes) {
+    std::lock_guard lock(mutex_);
+    backupLimit_ = bytes;
+}
+
+std::int64_t EventLog::backupLimit() const {
+    std::lock_guard lock(mutex_);
+    return backupLimit_;
+}
+
+void EventLog::setCounters(RunCounters* counters) {
+    std::lock_guard lock(mutex_);
+    counters_ = counters;
+}
+
 QString EventLog::formatLine(const QDateTime& when, const QString& text) {
     QString escaped = text;
     if (escaped.contains(QLatin1Char('\r')) || escaped.contains(QLatin1Char('\n')) ||
@@ -163,81 +231,268 @@ QString EventLog::backupName(const QDateTime& when, const QString& fileName) {
     return stamp + QLatin1Char('-') + fileName;
 }
 
+bool EventLog::isFailure(const QString& text) {
+    const QString upper = text.toUpper();
+    for (const char* word : {"ERROR", "WARNING", "FAIL", "EXCEPTION"}) {
+        if (upper.contains(QLatin1String(word)))
+            return true;
+    }
+    const QString start = upper.trimmed();
+    return start.startsWith(QLatin1String("CANT")) || start.startsWith(QLatin1String("CAN'T"));
+}
+
 void EventLog::admem(const QString& text) {
     std::lock_guard lock(mutex_);
+    const Moment now = nowLocked();
     QStringList notes;
     if (armed_) {
         armed_ = false;
-        rotateLocked(notes);
+        rotateLocked(now.wall, notes);
     }
-    writeLocked(text, notes);
-    // Notes about rotation failures follow the line; they never rotate again.
-    QStringList none;
-    for (const QString& note : notes)
-        writeLocked(note, none);
+    logLocked(text, false, now, notes);
+    writeNotes(notes, now);
 }
 
-void EventLog::writeLocked(const QString& text, QStringList& notes) {
-    const QDateTime now = clock_.now();
-    const QString line = formatLine(now, text);
+void EventLog::flushRepeats() {
+    std::lock_guard lock(mutex_);
+    const Moment now = nowLocked();
+    QStringList notes;
+    flushLocked(now, notes);
+    writeNotes(notes, now);
+}
+
+void EventLog::close() {
+    std::lock_guard lock(mutex_);
+    const Moment now = nowLocked();
+    QStringList notes;
+    flushLocked(now, notes);
+    writeNotes(notes, now);
+    for (LogFile& f : files_)
+        closeFile(f);
+}
+
+void EventLog::resync() {
+    std::lock_guard lock(mutex_);
+    for (LogFile& f : files_)
+        f.inStep = false;
+}
+
+// Notes about rotations and backups follow the line that caused them, in their order; a note
+// may bring notes of its own (a rotation while it is written), up to a bound.
+void EventLog::writeNotes(QStringList& notes, const Moment& now) {
+    for (int i = 0; i < notes.size() && i < kMaxNotes; ++i)
+        logLocked(notes[i], false, now, notes);
+    notes.clear();
+}
+
+void EventLog::logLocked(const QString& text, bool sinkOnly, const Moment& now,
+                         QStringList& notes) {
+    if (!isFailure(text)) {
+        emitLocked(text, sinkOnly, now, notes);
+        return;
+    }
+    Repeats& map = sinkOnly ? sinkRepeats_ : repeats_;
+    auto it = map.find(text);
+    if (it == map.end()) {
+        if (map.size() >= kMaxRepeats) {
+            flushMap(map, sinkOnly, now, notes);
+            if (map.size() >= kMaxRepeats)
+                map.clear();
+        }
+        map.insert(text, Repeat{now.mono, 0});
+        emitLocked(text, sinkOnly, now, notes);
+        return;
+    }
+    if (now.mono - it->sinceMs < kRepeatWindowMs) {
+        ++it->pending;
+        return;
+    }
+    const std::int64_t times = it->pending + 1;
+    it->pending = 0;
+    it->sinceMs = now.mono;
+    emitLocked(times > 1 ? repeatedText(text, times) : text, sinkOnly, now, notes);
+}
+
+void EventLog::emitLocked(const QString& text, bool sinkOnly, const Moment& now,
+                          QStringList& notes) {
+    if (!sinkOnly) {
+        writeLocked(text, now, notes);
+    } else if (sink_) {
+        sink_(formatLine(now.wall, text) + QLatin1Char('\n'));
+    }
+}
+
+void EventLog::flushLocked(const Moment& now, QStringList& notes) {
+    flushMap(repeats_, false, now, notes);
+    flushMap(sinkRepeats_, true, now, notes);
+}
+
+void EventLog::flushMap(Repeats& map, bool sinkOnly, const Moment& now, QStringList& notes) {
+    // Writing a summary never touches this table: a file line's failure notes go to the pane's
+    // table, and the pane's notes are not written to files.
+    for (auto it = map.begin(); it != map.end();) {
+        if (it->pending > 0) {
+            const QString text = it->pending > 1 ? repeatedText(it.key(), it->pending) : it.key();
+            it->pending = 0;
+            it->sinceMs = now.mono;
+            emitLocked(text, sinkOnly, now, notes);
+            ++it;
+        } else if (now.mono - it->sinceMs >= kRepeatWindowMs) {
+            it = map.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void EventLog::writeLocked(const QString& text, const Moment& now, QStringList& notes) {
+    const QString line = formatLine(now.wall, text);
     const QByteArray bytes = toCp1250(line) + "\r\n";
     // Every file is checked against the size limit before it takes the line, so a busy log
     // never outgrows the limit while it waits for the periodic check.
-    rotateFile(QStringLiteral("all.logs"), now, notes);
-    QString failure = appendAndCopy(QStringLiteral("all.logs"), bytes);
+    QString failure = append(file("all.logs"), bytes, now.wall, notes);
     if (sink_)
         sink_(line + QLatin1Char('\n'));
     const QString upper = line.toUpper();
     for (const LogClass& c : kClasses) {
         if (!upper.contains(QLatin1String(c.keyword)))
             continue;
-        rotateFile(QLatin1String(c.file), now, notes);
-        const QString error = appendAndCopy(QLatin1String(c.file), bytes);
+        const QString error = append(file(c.file), bytes, now.wall, notes);
         if (failure.isEmpty())
             failure = error;
     }
-    // A log that cannot be written never stops the program: the Results pane is told once,
-    // and again after the files could be written in between.
-    if (!failure.isEmpty() && !writeFailed_ && sink_) {
-        sink_(formatLine(clock_.now(), QLatin1String("Error writing log file: ") + failure) +
-              QLatin1Char('\n'));
+    // A log that cannot be written never stops the program: the line is counted and the
+    // Results pane is told why, under the repeat rule.
+    if (!failure.isEmpty()) {
+        if (counters_)
+            counters_->logWriteFailures.fetch_add(1, std::memory_order_relaxed);
+        logLocked(QLatin1String("Error writing log file: ") + failure, true, now, notes);
     }
-    writeFailed_ = !failure.isEmpty();
 }
 
-QString EventLog::appendAndCopy(const QString& logsName, const QByteArray& bytes) {
-    const QString logs = root_.path(QLatin1String("logs/") + logsName);
-    QString copy = logs;
+EventLog::LogFile& EventLog::file(const char* name) {
+    for (LogFile& f : files_) {
+        if (std::strcmp(f.name, name) == 0)
+            return f;
+    }
+    return files_[0];  // not reached: every class file is in the table
+}
+
+void EventLog::closeFile(LogFile& f) {
+    if (f.logsFd >= 0)
+        ::close(f.logsFd);
+    if (f.copyFd >= 0)
+        ::close(f.copyFd);
+    f.logsFd = -1;
+    f.copyFd = -1;
+    f.inStep = false;
+}
+
+QString EventLog::append(LogFile& f, const QByteArray& bytes, const QDateTime& now,
+                         QStringList& notes) {
+    // The names are looked up again for every line: a file deleted, moved or replaced meanwhile
+    // is opened afresh rather than written through a descriptor nobody can read.
+    struct stat st {};
+    std::int64_t size = 0;
+    if (f.logsFd >= 0) {
+        if (::stat(f.logsPath.constData(), &st) == 0 && sameFile(st, f.logsDev, f.logsIno))
+            size = st.st_size;
+        else
+            closeFile(f);
+    }
+    if (f.logsFd < 0) {
+        f.logsPath = QFile::encodeName(root_.path(QLatin1String("logs/") + QLatin1String(f.name)));
+        size = ::stat(f.logsPath.constData(), &st) == 0 ? st.st_size : 0;
+    }
+    if (logSize_ > 0 && size > logSize_) {
+        rotateFile(f, now, notes, size);
+        size = 0;
+    }
+    if (f.logsFd < 0) {
+        const int fd =
+            ::open(f.logsPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            const QString why = errnoText();
+            if (fd >= 0)
+                ::close(fd);
+            return QFile::decodeName(f.logsPath) + QLatin1String(": ") + why;
+        }
+        f.logsFd = fd;
+        f.logsDev = st.st_dev;
+        f.logsIno = st.st_ino;
+        f.inStep = false;
+        size = st.st_size;
+    }
+    if (f.inStep && (::stat(f.copyPath.constData(), &st) != 0 ||
+                     !sameFile(st, f.copyDev, f.copyIno) || st.st_size != size)) {
+        f.inStep = false;  // the copy was deleted, replaced or changed by hand
+    }
+    if (!writeAll(f.logsFd, bytes.constData(), static_cast<std::size_t>(bytes.size()))) {
+        const QString why = errnoText();
+        // A line the file took only in part is taken back, so that lines stay whole.
+        [[maybe_unused]] const int ignored = ::ftruncate(f.logsFd, static_cast<off_t>(size));
+        f.inStep = false;
+        return QFile::decodeName(f.logsPath) + QLatin1String(": ") + why;
+    }
+    if (f.inStep) {
+        if (writeAll(f.copyFd, bytes.constData(), static_cast<std::size_t>(bytes.size())))
+            return {};
+        f.inStep = false;  // the copy is refreshed in full at once
+    }
+    return refreshCopy(f);
+}
+
+QString EventLog::refreshCopy(LogFile& f) {
+    if (f.copyFd >= 0) {
+        ::close(f.copyFd);
+        f.copyFd = -1;
+    }
+    QString copy = QFile::decodeName(f.logsPath);
     copy.chop(1);  // "x.logs" -> "x.log"
+    f.copyPath = QFile::encodeName(copy);
     QString error;
-    if (!appendFile(logs, bytes, &error))
-        return error;
-    if (!copyAtomic(QFile::encodeName(logs), copy, &error))
+    const int fd = copyAtomic(f.logsPath, copy, &error);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) {
+            error = errnoText();
+            ::close(fd);
+        }
         return copy + QLatin1String(": ") + error;
+    }
+    f.copyFd = fd;
+    f.copyDev = st.st_dev;
+    f.copyIno = st.st_ino;
+    f.inStep = true;
     return {};
 }
 
-void EventLog::rotateLocked(QStringList& notes) {
-    const QDateTime now = clock_.now();
+void EventLog::rotateLocked(const QDateTime& now, QStringList& notes) {
     for (const char* name : kRotated)
-        rotateFile(QLatin1String(name), now, notes);
+        rotateFile(file(name), now, notes);
 }
 
 // Moves a ".logs" file over the size limit to "backup-logs\<time stamp>-<name>", adding "_"
 // to the time stamp until the name is free. Only when it can be neither moved nor copied is it
 // deleted, so that it cannot grow without bound.
-void EventLog::rotateFile(const QString& name, const QDateTime& now, QStringList& notes) {
+void EventLog::rotateFile(LogFile& f, const QDateTime& now, QStringList& notes, std::int64_t size) {
     if (logSize_ <= 0)
         return;
+    const QString name = QLatin1String(f.name);
     const QString file = root_.path(QLatin1String("logs/") + name);
-    struct stat st {};
-    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+    const QByteArray source = QFile::encodeName(file);
+    if (size < 0) {
+        struct stat st {};
+        if (::stat(source.constData(), &st) != 0)
+            return;
+        size = st.st_size;
+    }
+    if (size <= logSize_)
         return;
-    if (st.st_size <= logSize_)
-        return;
+    // The descriptors would follow the file into the backup folder.
+    closeFile(f);
     root_.makeDir(QStringLiteral("backup-logs"));
     const QString dir = root_.path(QStringLiteral("backup-logs")) + QLatin1Char('/');
-    const QByteArray source = QFile::encodeName(file);
     QString stem = backupName(now, name);
     stem.chop(name.size());  // the free name is found by adding "_" to the time stamp
     bool moved = false;
@@ -268,7 +523,51 @@ void EventLog::rotateFile(const QString& name, const QDateTime& now, QStringList
                      QLatin1String(" -> ") +
                      (why.isEmpty() ? QStringLiteral("no free name") : why) +
                      QLatin1String("; the file was deleted"));
+        return;
     }
+    trimBackups(notes);
+}
+
+// Deletes the oldest backups until "backup-logs\" holds at most the limit. Backup names begin
+// with the time stamp of their rotation, so the order of names is the order of age.
+void EventLog::trimBackups(QStringList& notes) {
+    if (backupLimit_ <= 0)
+        return;
+    const QByteArray dir = QFile::encodeName(root_.path(QStringLiteral("backup-logs")));
+    DIR* d = ::opendir(dir.constData());
+    if (!d) {
+        notes.append(QLatin1String("Error listing log backups: backup-logs -> ") + errnoText());
+        return;
+    }
+    std::vector<std::pair<QByteArray, std::int64_t>> backups;
+    std::int64_t total = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const QByteArray entry(e->d_name);
+        if (entry == "." || entry == ".." || entry.startsWith(kTempPrefix))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        backups.emplace_back(entry, st.st_size);
+        total += st.st_size;
+    }
+    const int fd = ::dirfd(d);
+    std::sort(backups.begin(), backups.end());
+    for (const auto& [entry, bytes] : backups) {
+        if (total <= backupLimit_)
+            break;
+        const QString shown = QLatin1String("backup-logs\\") + QFile::decodeName(entry);
+        if (::unlinkat(fd, entry.constData(), 0) != 0) {
+            notes.append(QLatin1String("Error deleting log backup: ") + shown +
+                         QLatin1String(" -> ") + errnoText());
+            continue;
+        }
+        total -= bytes;
+        notes.append(QLatin1String("Log backup deleted: ") + shown + QLatin1String(", ") +
+                     QString::number(bytes) + QLatin1String(" bytes (backups kept within ") +
+                     QString::number(backupLimit_) + QLatin1String(" bytes)"));
+    }
+    ::closedir(d);
 }
 
 }  // namespace velmar

@@ -22,7 +22,10 @@ namespace velmar {
 // test) and handed to every module; nothing in it is a process-wide global.
 struct Runtime {
     Runtime(const QString& rootDir, const Clock& clockRef)
-        : root(rootDir, &clockRef), clock(clockRef), log(root, clock), logFiles(root, log, clock) {}
+        : root(rootDir, &clockRef),
+          clock(clockRef),
+          log(root, clock, &counters),  // counted into only once the log writes lines
+          logFiles(root, log, clock) {}
     Runtime(const Runtime&) = delete;
     Runtime& operator=(const Runtime&) = delete;
 
