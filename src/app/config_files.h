@@ -23,7 +23,7 @@ TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log);
 void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings);
 std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log);
 // "logsize.cfg" line 2, the total size limit of "backup-logs\" in bytes (0: no limit); absent:
-// 100 MB. A value that does not parse is logged and gives the default.
+// 100 MiB. A value that does not parse is logged and gives the default.
 std::int64_t readBackupLogsLimit(const DataRoot& root, EventLog& log);
 // One recipient a line; an absent file gives an empty list.
 QStringList readRecipients(const DataRoot& root, const QString& name);

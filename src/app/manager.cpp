@@ -113,6 +113,7 @@ void Manager::start() {
     rt_.settings.logsize = readOrCreateLogsize(rt_.root, rt_.log);  // 20
     rt_.log.setLogSize(rt_.settings.logsize);
     rt_.settings.backuplogs = readBackupLogsLimit(rt_.root, rt_.log);
+    rt_.log.setBackupLimit(rt_.settings.backuplogs);
     if (firstArgumentIs(arguments_, QStringLiteral("/adl")))  // 21
         writeAudioNameLists(rt_.root, rt_.log);
     loadRecuActions();                  // 23
@@ -369,6 +370,8 @@ void Manager::minuteClockTick() {
     digest_.getlogs();
     subsystems_->minuteClock();
     status_.minute();
+    // Failures that repeated during the minute get their one summary line.
+    rt_.log.flushRepeats();
 }
 
 void Manager::mainWindowActivated() {

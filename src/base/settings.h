@@ -41,9 +41,9 @@ struct Settings {
     QString language = QStringLiteral("PL");
     std::int32_t logsize = 100000;
     // The total size "backup-logs\" is kept under (bytes; 0 keeps everything): "logsize.cfg"
-    // line 2, 100 MB when the line is absent.
+    // line 2, 100 MiB when the line is absent.
     std::int64_t backuplogs = kBackupLogsDefault;
-    static constexpr std::int64_t kBackupLogsDefault = 100LL * 1000 * 1000;
+    static constexpr std::int64_t kBackupLogsDefault = 100LL * 1024 * 1024;
     bool linkel_addressing = false;
     bool disableExtern = false;
     QStringList smsadmins;

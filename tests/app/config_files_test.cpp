@@ -181,7 +181,7 @@ TEST_F(ConfigFilesTest, FallbacksNameFileLineAndValue) {
         {"logsize.cfg",
          "5000\r\n-3\r\n",
          [&] { readBackupLogsLimit(root, log); },
-         {"logsize.cfg -> line 2: \"-3\", using 100000000"}},
+         {"logsize.cfg -> line 2: \"-3\", using 104857600"}},
         {"com.cfg",
          "/dev/ttyUSB0\r\nfast\r\n",
          [&] { readComConfig(root, &log); },

@@ -162,7 +162,10 @@ TEST_F(RegistryTest, RefusedDeviceNamesTouchNothing) {
         logged.clear();
         writeDev("55-3", name, "Quartel", 55, 3);
         scan();
+        // A minute apart, so that the log does not fold the second refusal into a summary.
+        clock.advanceMs(61000);
         reg.loadnames_ql();
+        clock.advanceMs(61000);
         EXPECT_EQ(reg.pollIndexOf(55, 3), -1) << name.toStdString();
         EXPECT_EQ(reg.stateOf(55, 3), nullptr) << name.toStdString();
         EXPECT_EQ(events.devname_index(name), 0) << name.toStdString();

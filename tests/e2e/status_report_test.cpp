@@ -15,7 +15,7 @@ class StatusReportE2e : public E2eTest {};
 TEST_F(StatusReportE2e, Sigusr1LogsTheFiguresAndWritesTheFile) {
     ASSERT_TRUE(sim.addController({55, 1}, sim::ControllerType::Quartel));
     addDevice(55, 1, "Kitchen");
-    startVelmar({"/nd"});
+    startVelmar({"/cancel"});
     // Polls went out and were answered before the figures are asked for.
     ASSERT_TRUE(waitForFrame(bytes({1, 55, 1, 'q'}), 15000));
     // A second poll: the answer to the first has been taken by then.
