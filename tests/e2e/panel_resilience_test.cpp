@@ -115,3 +115,38 @@ TEST_F(PanelResilienceE2e, GarbageAddressListensOnLoopbackOnly) {
 
 }  // namespace
 }  // namespace velmar::test
+
+namespace velmar::test {
+namespace {
+
+// A "linkelnet.cfg" cut short after its sixth key byte: no key is known, so neither the real
+// key nor the all-zero key logs in, and the file is left as it was.
+TEST_F(PanelResilienceE2e, TruncatedLinkelNetRefusesEveryLogin) {
+    QByteArray cfg = "127.0.0.1\r\n9876\r\n";
+    for (int i = 1; i <= 6; ++i)
+        cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
+    tmp.write("linkelnet.cfg", cfg);
+    tmp.write("tcp.txt", QByteArray::number(port) + "\r\n127.0.0.1\r\n");
+    startVelmar({"/nd"});
+    ASSERT_TRUE(waitForLog("Panel logins disabled", 15000)) << output().toStdString();
+    for (const LoginKey& key : {LoginKey{}, kKey}) {
+        auto s = connectWithin(QHostAddress::LocalHost, 15000);
+        ASSERT_TRUE(s) << output().toStdString();
+        const QByteArray challenge = readN(*s, 6);
+        ASSERT_EQ(challenge.size(), 6);
+        const auto r =
+            CalculateChalangeResponse(reinterpret_cast<const std::uint8_t*>(challenge.data()), key);
+        s->write(reinterpret_cast<const char*>(r.data()), 13);
+        s->waitForBytesWritten(1000);
+        // No ">" ever comes: the server closes the connection.
+        EXPECT_EQ(readN(*s, 1, 3000), QByteArray());
+    }
+    EXPECT_TRUE(waitForLog(") Rejected")) << output().toStdString();
+    EXPECT_EQ(output().count(") Rejected"), 2);
+    EXPECT_FALSE(output().contains("Connecting Visualisation Panel"));
+    EXPECT_EQ(tmp.read("linkelnet.cfg"), cfg);
+    EXPECT_EQ(stopVelmar(), 0);
+}
+
+}  // namespace
+}  // namespace velmar::test
