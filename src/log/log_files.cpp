@@ -76,7 +76,9 @@ void LogFiles::copygraph(const QString& devname, const QString& command,
 
 bool LogFiles::crfile(const QString& name) {
     QString error;
-    if (!writeLinesAtomic(root_.path(name), {QStringLiteral("1")}, &error)) {
+    // A flag already in place is left as it is: rewriting it would change the folder, and so
+    // cost every look-up in it a new listing, once per message.
+    if (!updateLinesAtomic(root_.path(name), {QStringLiteral("1")}, &error)) {
         log_.admem(QLatin1String("Error writing crfile: ") + name + QLatin1String(" ->") + error);
         return false;
     }
