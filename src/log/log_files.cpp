@@ -1,6 +1,9 @@
 #include "log/log_files.h"
 
+#include <sys/stat.h>
+
 #include <QFile>
+#include <optional>
 
 #include "base/cp1250.h"
 #include "base/dir_listing.h"
@@ -75,13 +78,31 @@ void LogFiles::copygraph(const QString& devname, const QString& command,
 }
 
 bool LogFiles::crfile(const QString& name) {
-    QString error;
+    const QString path = root_.path(name);
+    const QByteArray native = QFile::encodeName(path);
+    auto stamp = [&native]() -> std::optional<FlagStamp> {
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            return std::nullopt;
+        return FlagStamp{
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_size)};
+    };
+    std::lock_guard lock(flagsMutex_);
+    const auto now = stamp();
+    if (now && flags_.value(path) == *now)
+        return true;
     // A flag already in place is left as it is: rewriting it would change the folder, and so
     // cost every look-up in it a new listing, once per message.
-    if (!updateLinesAtomic(root_.path(name), {QStringLiteral("1")}, &error)) {
+    QString error;
+    if (!updateLinesAtomic(path, {QStringLiteral("1")}, &error)) {
+        flags_.remove(path);
         log_.admem(QLatin1String("Error writing crfile: ") + name + QLatin1String(" ->") + error);
         return false;
     }
+    if (const auto written = stamp())
+        flags_.insert(path, *written);
     return true;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <cstdint>
+#include <mutex>
 
 #include "base/clock.h"
 #include "base/data_root.h"
@@ -13,7 +16,7 @@ class EventLog;
 // root relative system names ("logs\x.log", "views\V\..."); failures are logged and the work
 // goes on.
 class LogFiles {
-public:
+  public:
     LogFiles(const DataRoot& root, EventLog& log, const Clock& clock);
 
     // Appends devn + " ->    " + commn as a stamped line to "logs\" + filename; when `views`
@@ -30,11 +33,21 @@ public:
     // the result is false.
     bool cp(const QString& source, const QString& target, bool failIfExists);
 
-private:
+  private:
     const DataRoot& root_;
     EventLog& log_;
     const Clock& clock_;
     bool ftime_ = true;
+    // Flag files this object wrote or found holding "1", by path, with the identity they had
+    // then: one stat tells that such a flag is still in place, unchanged.
+    struct FlagStamp {
+        std::uint64_t inode = 0;
+        std::int64_t mtimeNs = 0;
+        std::int64_t size = 0;
+        bool operator==(const FlagStamp&) const = default;
+    };
+    std::mutex flagsMutex_;
+    QHash<QString, FlagStamp> flags_;
 };
 
 }  // namespace velmar

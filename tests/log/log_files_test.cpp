@@ -1,6 +1,10 @@
 #include "log/log_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <functional>
 
 #include "log/event_log.h"
 #include "support/fake_clock.h"
@@ -102,6 +106,40 @@ TEST_F(LogFilesTest, CopygraphUpdatesEveryView) {
 TEST_F(LogFilesTest, CopygraphWithoutViews) {
     files.copygraph("dev", "ON", "on");
     EXPECT_EQ(t.read(".stp"), "1\r\n");
+}
+
+}  // namespace
+}  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// A flag in place is not rewritten (the data root would change and every case-insensitive
+// look-up in it would need a new listing); a flag that went away or was changed is written.
+TEST_F(LogFilesTest, FlagInPlaceIsLeftAlone) {
+    auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(t.path(".stp")).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    ASSERT_TRUE(files.crfile(".stp"));
+    const auto first = inode();
+    ASSERT_NE(first, 0u);
+    ASSERT_TRUE(files.crfile(".stp"));
+    EXPECT_EQ(inode(), first);
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    } cases[] = {
+        {"deleted", [&] { QFile::remove(t.path(".stp")); }},
+        {"emptied", [&] { t.write(".stp", ""); }},
+        {"changed", [&] { t.write(".stp", "10\r\n"); }},
+    };
+    for (const Case& c : cases) {
+        c.change();
+        ASSERT_TRUE(files.crfile(".stp")) << c.what;
+        EXPECT_EQ(t.read(".stp"), QByteArray("1\r\n")) << c.what;
+    }
+    EXPECT_EQ(logged, QString());
 }
 
 }  // namespace
