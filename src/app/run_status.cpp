@@ -84,15 +84,16 @@ void RunStatus::writeFile(const Figures& f) {
 
 void RunStatus::report() {
     const Figures f = figures();
-    rt_.log.admem(line(f));
+    // The file first: whoever sees the line finds the same figures in it.
     writeFile(f);
+    rt_.log.admem(line(f));
 }
 
 void RunStatus::minute() {
     const Figures f = figures();
+    writeFile(f);
     if (rt_.flags.debugtimer)
         rt_.log.admem(line(f));
-    writeFile(f);
 }
 
 }  // namespace velmar

@@ -29,6 +29,7 @@ TEST_F(StatusReportE2e, Sigusr1LogsTheFiguresAndWritesTheFile) {
         "failures \\d+, serial reconnects 0, Linkel reconnects 0, panels connected 0, event "
         "files waiting 0, log write failures 0"));
     EXPECT_TRUE(line.match(output()).hasMatch()) << output().toStdString();
+    // Written before the line, and again each minute: the last version is read.
     const QByteArray file = tmp.read("logs/manager.status");
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^uptime_s=\\d+\nframes_sent=[1-9]"))
                     .match(QString::fromLatin1(file))
