@@ -236,9 +236,14 @@ void SerialLink::run(const ComConfig& config) {
         QString cause;
         if (!openPort(port, device, config.baudRate, &cause)) {
             down = true;
-            if (backoff.failed()) {
+            const bool logIt = backoff.failed();
+            if (backoff.failures() == 1)
+                dropLogged_ = false;
+            // Down before the outage is told: a frame written on seeing the line is dropped with
+            // its own line.
+            down_ = true;
+            if (logIt) {
                 if (backoff.failures() == 1) {
-                    dropLogged_ = false;
                     rt_.log.admem(QStringLiteral(
                         "Cant connect to com: check port settings in \"com.cfg\" file"));
                     rt_.log.admem(QStringLiteral("error opening com: ") + device +
@@ -249,7 +254,6 @@ void SerialLink::run(const ComConfig& config) {
                                   QString::number(backoff.failures()) + QStringLiteral(")"));
                 }
             }
-            down_ = true;
             if (!pause(backoff.nextDelayMs()))
                 break;
             continue;
