@@ -262,11 +262,8 @@ void EventLog::flushRepeats() {
 }
 
 void EventLog::close() {
+    flushRepeats();
     std::lock_guard lock(mutex_);
-    const Moment now = nowLocked();
-    QStringList notes;
-    flushLocked(now, notes);
-    writeNotes(notes, now);
     for (LogFile& f : files_)
         closeFile(f);
 }

@@ -20,18 +20,21 @@ void TestModules::setSerial(SerialOutput* serial) {
 }
 
 void TestModules::load() {
-    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
+    for (Module* m :
+         std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
         m->load();
 }
 
 void TestModules::scan() {
     devices.scan();
-    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
+    for (Module* m :
+         std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
         m->tablesBuilt();
 }
 
 void TestModules::started() {
-    for (Module* m : std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
+    for (Module* m :
+         std::initializer_list<Module*>{&bus, &devices, &events, &panels, &config, &heating})
         m->started();
 }
 
