@@ -106,10 +106,12 @@ QString resolve(const QString& base, const QString& relative, bool* exists, cons
     if (exists)
         *exists = false;
     // The common case: the name exists as spelled.
-    if (!relative.contains(QLatin1String("..")) && existsNoFollow(result + relative)) {
+    const QString spelled = result + relative;
+    const bool triedSpelled = !relative.contains(QLatin1String(".."));
+    if (triedSpelled && existsNoFollow(spelled)) {
         if (exists)
             *exists = true;
-        return result + relative;
+        return spelled;
     }
     const QStringList parts = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     bool parentExists = true;
@@ -117,7 +119,10 @@ QString resolve(const QString& base, const QString& relative, bool* exists, cons
         const QString& part = parts[i];
         QString chosen = part;
         if (parentExists && part != QLatin1String(".") && part != QLatin1String("..")) {
-            if (!existsNoFollow(result + part)) {
+            // The whole name as spelled was just found missing: no need to look again.
+            const QString candidate = result + part;
+            const bool knownMissing = triedSpelled && i + 1 == parts.size() && candidate == spelled;
+            if (knownMissing || !existsNoFollow(candidate)) {
                 const QString found = folderCache().find(result, part, clock);
                 parentExists = !found.isEmpty();
                 if (parentExists)
@@ -142,11 +147,15 @@ QString DataRoot::path(const QString& relativeName) const {
     return resolve(root_, rel, nullptr, clock_);
 }
 
-bool DataRoot::exists(const QString& relativeName) const {
+QString DataRoot::path(const QString& relativeName, bool* exists) const {
     QString rel = relativeName;
     rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return resolve(root_, rel, exists, clock_);
+}
+
+bool DataRoot::exists(const QString& relativeName) const {
     bool found = false;
-    resolve(root_, rel, &found, clock_);
+    path(relativeName, &found);
     return found;
 }
 

@@ -22,6 +22,8 @@ class DataRoot {
 
     const QString& root() const { return root_; }
     QString path(const QString& relativeName) const;
+    // The same path, telling at no extra cost whether the entry exists.
+    QString path(const QString& relativeName, bool* exists) const;
     bool exists(const QString& relativeName) const;
     // Creates one directory level; false when it could not be created and does not exist.
     bool makeDir(const QString& relativeName) const;

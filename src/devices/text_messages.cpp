@@ -58,6 +58,9 @@ void TextMessages::announce(const msg::Text& t) {
 }
 
 void TextMessages::playSound(const QString& device, const QString& shortcommand) {
+    // Most installations have no sounds: one look at the folder spares both look-ups.
+    if (!rt_.root.exists(QStringLiteral("audios")))
+        return;
     const QString& ext = rt_.settings.audioext;
     const QString own = device + QLatin1String(" (") + shortcommand + QLatin1Char(')') + ext;
     // Message texts come from the bus: only names that are valid file names are looked up.

@@ -44,8 +44,10 @@ void LogFiles::copygraph(const QString& devname, const QString& command,
     }
     // Views are the sub-folders of "all graphics" without an extension; a folder such as
     // "hall.old" is a copy put aside, not a view.
+    bool haveGraphics = false;
+    const QString graphics = root_.path(QStringLiteral("all graphics"), &haveGraphics);
     const QStringList views =
-        listDir(root_.path(QStringLiteral("all graphics")), QStringLiteral("*."), EntryKind::Dirs);
+        haveGraphics ? listDir(graphics, QStringLiteral("*."), EntryKind::Dirs) : QStringList();
     QString last;
     for (const QString& v : views) {
         if (!isValidName(v)) {
@@ -77,20 +79,27 @@ void LogFiles::copygraph(const QString& devname, const QString& command,
     crfile(last + QLatin1String(".stp"));
 }
 
+std::optional<LogFiles::FlagStamp> LogFiles::flagStamp(const QByteArray& native) {
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FlagStamp{static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::int64_t>(st.st_size)};
+}
+
 bool LogFiles::crfile(const QString& name) {
+    std::lock_guard lock(flagsMutex_);
+    // A flag this object wrote under the name as spelled, still in place: one look settles it.
+    QString spelled = root_.root() + name;
+    spelled.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (const auto known = flags_.constFind(spelled); known != flags_.constEnd()) {
+        if (flagStamp(QFile::encodeName(spelled)) == *known)
+            return true;
+    }
     const QString path = root_.path(name);
     const QByteArray native = QFile::encodeName(path);
-    auto stamp = [&native]() -> std::optional<FlagStamp> {
-        struct stat st {};
-        if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            return std::nullopt;
-        return FlagStamp{
-            static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-            static_cast<std::int64_t>(st.st_size)};
-    };
-    std::lock_guard lock(flagsMutex_);
-    const auto now = stamp();
+    const auto now = flagStamp(native);
     if (now && flags_.value(path) == *now)
         return true;
     // A flag already in place is left as it is: rewriting it would change the folder, and so
@@ -101,7 +110,7 @@ bool LogFiles::crfile(const QString& name) {
         log_.admem(QLatin1String("Error writing crfile: ") + name + QLatin1String(" ->") + error);
         return false;
     }
-    if (const auto written = stamp())
+    if (const auto written = flagStamp(native))
         flags_.insert(path, *written);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "base/clock.h"
 #include "base/data_root.h"
@@ -46,6 +47,7 @@ class LogFiles {
         std::int64_t size = 0;
         bool operator==(const FlagStamp&) const = default;
     };
+    static std::optional<FlagStamp> flagStamp(const QByteArray& nativePath);
     std::mutex flagsMutex_;
     QHash<QString, FlagStamp> flags_;
 };

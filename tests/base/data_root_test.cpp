@@ -43,8 +43,22 @@ TEST(DataRootTest, RelativeNamesResolveCaseInsensitively) {
         {"logs\\status", "logs/status"}};
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(root.path(name), t.root() + expected);
-    EXPECT_TRUE(root.exists("DEVICES ALIASES\\SUB\\55-1.dev"));
-    EXPECT_FALSE(root.exists("devices aliases\\55-1.dev"));
+    // Whether the entry exists, told with the path; a single component that is missing as
+    // spelled is still looked for in another case.
+    const std::vector<std::pair<QString, bool>> found = {{"DEVICES ALIASES\\SUB\\55-1.dev", true},
+                                                         {"devices aliases\\55-1.dev", false},
+                                                         {"batch", true},
+                                                         {"Batch", true},
+                                                         {"BATCH\\", true},
+                                                         {"audios", false},
+                                                         {"audios\\x.mp3", false},
+                                                         {"devices aliases\\..\\batch", true}};
+    for (const auto& [name, exists] : found) {
+        bool told = !exists;
+        root.path(name, &told);
+        EXPECT_EQ(told, exists) << name.toStdString();
+        EXPECT_EQ(root.exists(name), exists) << name.toStdString();
+    }
 }
 
 TEST(DataRootTest, ExactSpellingWinsOverOtherCase) {
