@@ -1,6 +1,13 @@
 #include "bus/linkel_link.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QHostAddress>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace velmar {
 
@@ -27,8 +34,10 @@ LinkelLink::LinkelLink(Runtime& rt, BusPort& port, MessageDispatcher& messages,
         if (s == QAbstractSocket::ConnectingState)
             note(ConnectingLine, QStringLiteral("Connecting to Linkel"));
     });
-    connect(&berkeley, &QTcpSocket::connected, this,
-            [this] { note(ConnectedLine, QStringLiteral("Connected to Linkel")); });
+    connect(&berkeley, &QTcpSocket::connected, this, [this] {
+        watchPeer();
+        note(ConnectedLine, QStringLiteral("Connected to Linkel"));
+    });
     connect(&berkeley, &QTcpSocket::disconnected, this, &LinkelLink::berkeleyDisconnect);
     connect(&berkeley, &QTcpSocket::errorOccurred, this,
             [this] { berkeleyError(berkeley.errorString()); });
@@ -46,6 +55,22 @@ LinkelLink::~LinkelLink() {
     // The program is going away: closing the socket here is not an event worth a line.
     QObject::disconnect(&berkeley, nullptr, this, nullptr);
     berkeley.abort();
+}
+
+void LinkelLink::watchPeer() {
+    const auto fd = static_cast<int>(berkeley.socketDescriptor());
+    if (fd < 0)
+        return;
+    const int on = 1;
+    bool ok = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
+    for (const auto& [option, value] :
+         {std::pair{TCP_KEEPIDLE, kKeepIdleS}, std::pair{TCP_KEEPINTVL, kKeepIntervalS},
+          std::pair{TCP_KEEPCNT, kKeepProbes}, std::pair{TCP_USER_TIMEOUT, kUnackedTimeoutMs}})
+        ok = ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value) == 0 && ok;
+    if (!ok)
+        rt_.log.admem(QLatin1String("Linkel link: cannot watch the connection for a silent "
+                                    "Linkel: ") +
+                      QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 void LinkelLink::beginLogin(int mode) {

@@ -65,6 +65,16 @@ class LinkelLink : public QObject, public TcpOutput {
     // every line of the socket's own events.
     void berkeleyDisconnect();
     void berkeleyError(const QString& why);
+    // A Linkel that loses power sends nothing and closes nothing: the connected socket probes
+    // a quiet peer and gives up on data left unacknowledged, so that the loss shows as an
+    // error within about half a minute and the link reconnects.
+    static constexpr int kKeepIdleS = 15;
+    static constexpr int kKeepIntervalS = 5;
+    static constexpr int kKeepProbes = 3;
+    static constexpr int kUnackedTimeoutMs = 30000;
+    void watchPeer();
+    // The connection to the Linkel, for a look at its state.
+    const QTcpSocket& socket() const { return berkeley; }
     // The reconnection timer's tick: one more try in the mode of sendsoc().
     void reconnect();
     // True between sendsoc() and stop() (or the confirmation "+").

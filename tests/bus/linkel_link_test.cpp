@@ -1,5 +1,9 @@
 #include "bus/linkel_link.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -177,6 +181,18 @@ TEST_F(LinkelLinkTest, TheLinkelClosingTheConnectionIsHealed) {
     QTcpSocket* pc = logIn();
     ASSERT_TRUE(pc);
     EXPECT_EQ(rt.counters.linkelReconnects.load(), 0);
+    // The connection is watched for a Linkel that goes quiet without closing it.
+    const auto fd = static_cast<int>(real.socket().socketDescriptor());
+    auto option = [fd](int level, int name) {
+        int v = -1;
+        socklen_t n = sizeof v;
+        return ::getsockopt(fd, level, name, &v, &n) == 0 ? v : -1;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), LinkelLink::kKeepIdleS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), LinkelLink::kKeepIntervalS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), LinkelLink::kKeepProbes);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), LinkelLink::kUnackedTimeoutMs);
     pc->close();
     ASSERT_TRUE(until([&] { return !flags.tcpgatewayenabled; }));
     ASSERT_TRUE(logIn());  // about a second later
