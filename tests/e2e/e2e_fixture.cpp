@@ -101,7 +101,24 @@ bool E2eTest::waitForFile(const QString& relative, int timeoutMs) {
 }
 
 bool E2eTest::waitForFrame(const QByteArray& frame, int timeoutMs) {
-    return sim.waitForFrame([&frame](const QByteArray& f) { return f == frame; }, timeoutMs);
+    // velmar's output is read meanwhile: a full pipe would stop it.
+    QDeadlineTimer deadline(timeoutMs);
+    const auto equal = [&frame](const QByteArray& f) { return f == frame; };
+    while (!sim.waitForFrame(equal, 50)) {
+        if (deadline.hasExpired())
+            return false;
+        pump(10);
+    }
+    return true;
+}
+
+std::string E2eTest::framesText(int count) {
+    const auto frames = sim.frames();
+    std::string text = "frames the simulator recorded (last " + std::to_string(count) + "):\n";
+    for (std::size_t i = frames.size() > std::size_t(count) ? frames.size() - count : 0;
+         i < frames.size(); ++i)
+        text += frames[i].line().toStdString() + (frames[i].complete ? "\n" : " (cut)\n");
+    return text;
 }
 
 std::vector<sim::RecordedFrame> E2eTest::framesEqual(const QByteArray& frame) {

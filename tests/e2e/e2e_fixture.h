@@ -39,6 +39,8 @@ class E2eTest : public ::testing::Test {
     bool waitForLog(const QString& text, int timeoutMs = 10000);
     bool waitForFile(const QString& relative, int timeoutMs = 10000);
     bool waitForFrame(const QByteArray& frame, int timeoutMs = 10000);
+    // The last `count` frames the simulator recorded, a line each, for a failure's message.
+    std::string framesText(int count = 40);
     // The recorded frames equal to `frame`, oldest first.
     std::vector<sim::RecordedFrame> framesEqual(const QByteArray& frame);
     // Keeps the event loop and the output flowing for `ms`.
