@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/backoff.h"
-
 namespace velmar {
 namespace {
 
@@ -31,22 +29,6 @@ TEST(LogText, CutsAndEscapes) {
 TEST(LogText, BytesAreCp1250) {
     EXPECT_EQ(logText(QByteArray("\xb9\x01z", 3)), QString::fromUtf8("ą\\x01z"));
     EXPECT_EQ(logText(QByteArray(4096, 'b')).size(), 203);
-}
-
-TEST(Backoff, DoublesToThirtySecondsAndLogsEveryTenth) {
-    Backoff b;
-    const int expected[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
-    for (int d : expected)
-        EXPECT_EQ(b.nextDelayMs(), d);
-    std::vector<int> logged;
-    for (int i = 1; i <= 25; ++i) {
-        if (b.failed())
-            logged.push_back(i);
-    }
-    EXPECT_EQ(logged, (std::vector<int>{1, 10, 20}));
-    b.reset();
-    EXPECT_EQ(b.nextDelayMs(), 1000);
-    EXPECT_EQ(b.failures(), 0);
 }
 
 }  // namespace
