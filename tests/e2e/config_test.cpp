@@ -38,15 +38,6 @@ class ConfigE2e : public E2eTest {
                 out.push_back(f);
         return out;
     }
-    bool waitFor(const std::function<bool()>& done, int ms) {
-        QDeadlineTimer deadline(ms);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            pump(20);
-        }
-        return true;
-    }
     void requestSave() {
         tmp.write("emails/support Kitchen - QLSaveCfg.run",
                   tmp.read("maintanance/Kitchen/support Kitchen - QLSaveCfg.run"));

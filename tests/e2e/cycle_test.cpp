@@ -26,15 +26,6 @@ class CycleE2e : public E2eTest {
         }
         return out;
     }
-    bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            pump(20);
-        }
-        return true;
-    }
     // Event definitions of 55-1: `count` events "E000", ... on outputs 1.. and states 1, 0.
     void defineEvents(int h, int l, int count) {
         QByteArray ids, names, states, combined;

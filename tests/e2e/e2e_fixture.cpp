@@ -112,6 +112,27 @@ bool E2eTest::waitForFrame(const QByteArray& frame, int timeoutMs) {
     return true;
 }
 
+bool E2eTest::waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        pump(20);
+    }
+    return true;
+}
+
+QByteArray E2eTest::readN(QTcpSocket& s, int n, int timeoutMs) {
+    QByteArray got;
+    QDeadlineTimer deadline(timeoutMs);
+    while (got.size() < n && !deadline.hasExpired()) {
+        if (s.bytesAvailable() == 0 && !s.waitForReadyRead(20))
+            pump(1);
+        got += s.read(n - got.size());
+    }
+    return got;
+}
+
 std::string E2eTest::framesText(int count) {
     const auto frames = sim.frames();
     std::string text = "frames the simulator recorded (last " + std::to_string(count) + "):\n";

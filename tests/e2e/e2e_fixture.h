@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpSocket>
 #include <functional>
 
 #include "sim/simulator.h"
@@ -39,6 +40,11 @@ class E2eTest : public ::testing::Test {
     bool waitForLog(const QString& text, int timeoutMs = 10000);
     bool waitForFile(const QString& relative, int timeoutMs = 10000);
     bool waitForFrame(const QByteArray& frame, int timeoutMs = 10000);
+    // Pumps until `done` holds; false when the deadline passed first.
+    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    // Reads exactly n bytes from a client socket within the deadline, pumping velmar's output
+    // meanwhile; fewer when the deadline passed first.
+    QByteArray readN(QTcpSocket& s, int n, int timeoutMs = 5000);
     // The last `count` frames the simulator recorded, a line each, for a failure's message.
     std::string framesText(int count = 40);
     // The recorded frames equal to `frame`, oldest first.

@@ -29,15 +29,6 @@ long statusKb(qint64 pid, const char* field) {
 
 class IntakeE2e : public E2eTest {
   protected:
-    bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            pump(20);
-        }
-        return true;
-    }
     int linesWith(const QString& text) { return output().split('\n').filter(text).size(); }
 };
 

@@ -35,16 +35,6 @@ class PanelResilienceE2e : public E2eTest {
         }
         ASSERT_NE(port, 0);
     }
-    QByteArray readN(QTcpSocket& s, int n, int timeoutMs = 5000) {
-        QByteArray got;
-        QDeadlineTimer deadline(timeoutMs);
-        while (got.size() < n && !deadline.hasExpired()) {
-            if (s.bytesAvailable() == 0 && !s.waitForReadyRead(20))
-                pump(1);
-            got += s.read(n - got.size());
-        }
-        return got;
-    }
     // Connects to `to` until it answers or the deadline passes.
     std::unique_ptr<QTcpSocket> connectWithin(const QHostAddress& to, int timeoutMs) {
         QDeadlineTimer deadline(timeoutMs);

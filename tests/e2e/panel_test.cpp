@@ -37,17 +37,6 @@ class PanelE2e : public E2eTest {
         ASSERT_NE(port, 0);
         tmp.write("tcp.txt", QByteArray::number(port) + "\r\n127.0.0.1\r\n");
     }
-    // Reads exactly n bytes within the deadline, pumping velmar's output meanwhile.
-    QByteArray readN(QTcpSocket& s, int n, int timeoutMs = 5000) {
-        QByteArray got;
-        QDeadlineTimer deadline(timeoutMs);
-        while (got.size() < n && !deadline.hasExpired()) {
-            if (s.bytesAvailable() == 0 && !s.waitForReadyRead(20))
-                pump(1);
-            got += s.read(n - got.size());
-        }
-        return got;
-    }
     bool connectTo(QTcpSocket& s) {
         QDeadlineTimer deadline(10000);
         while (!deadline.hasExpired()) {

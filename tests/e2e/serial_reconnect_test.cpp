@@ -48,15 +48,6 @@ class SerialReconnectE2e : public E2eTest {
         ASSERT_TRUE(velmar.waitForStarted(5000));
         ASSERT_TRUE(waitForLog("Velmar Manager started")) << output().toStdString();
     }
-    bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            pump(20);
-        }
-        return true;
-    }
     static bool polled(const sim::Simulator& s) {
         for (const auto& f : s.frames())
             if (f.bytes == kPoll)
