@@ -110,37 +110,32 @@ void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings
     settings.language = lines->value(1);
 }
 
-std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log) {
+LogsizeConfig readOrCreateLogsize(const DataRoot& root, EventLog& log) {
     const QString name = QStringLiteral("logsize.cfg");
+    LogsizeConfig config;
     if (!root.exists(name)) {
         writeDefaultFile(root, log, name, {QStringLiteral("100000")});
-        return 100000;
+        return config;
     }
     const auto lines = readLines(root.path(name));
     if (!lines) {
         log.admem(QLatin1String("Error reading configuration file: ") + name +
                   QLatin1String(", using 100000"));
-        return 100000;
+        return config;
     }
     const QString text = lines->value(0);
-    const auto v = parseInt32(text);
-    if (v && *v >= 0 && *v <= 1000000)
-        return *v;
-    log.admem(configFallbackText(name, 1, text, QStringLiteral("100000")));
-    return 100000;
-}
-
-std::int64_t readBackupLogsLimit(const DataRoot& root, EventLog& log) {
-    const QString name = QStringLiteral("logsize.cfg");
-    const auto lines = readLines(root.path(name));
-    if (!lines || lines->size() < 2 || lines->at(1).trimmed().isEmpty())
-        return Settings::kBackupLogsDefault;
-    const QString text = lines->at(1);
-    const auto v = parseInt64(text);
-    if (v && *v >= 0)
-        return *v;
-    log.admem(configFallbackText(name, 2, text, QString::number(Settings::kBackupLogsDefault)));
-    return Settings::kBackupLogsDefault;
+    if (const auto v = parseInt32(text); v && *v >= 0 && *v <= 1000000)
+        config.logsize = *v;
+    else
+        log.admem(configFallbackText(name, 1, text, QString::number(config.logsize)));
+    if (lines->size() < 2 || lines->at(1).trimmed().isEmpty())
+        return config;
+    const QString limit = lines->at(1);
+    if (const auto v = parseInt64(limit); v && *v >= 0)
+        config.backupLogs = *v;
+    else
+        log.admem(configFallbackText(name, 2, limit, QString::number(config.backupLogs)));
+    return config;
 }
 
 QStringList readRecipients(const DataRoot& root, const QString& name) {

@@ -21,10 +21,14 @@ TimingSettings parseAutoquery(const QStringList& lines, QStringList* notes = nul
 // the defaults kept) and then reads it.
 TimingSettings readOrCreateAutoquery(const DataRoot& root, EventLog& log);
 void readOrCreateCharset(const DataRoot& root, EventLog& log, Settings& settings);
-std::int32_t readOrCreateLogsize(const DataRoot& root, EventLog& log);
-// "logsize.cfg" line 2, the total size limit of "backup-logs\" in bytes (0: no limit); absent:
-// 100 MiB. A value that does not parse is logged and gives the default.
-std::int64_t readBackupLogsLimit(const DataRoot& root, EventLog& log);
+// "logsize.cfg": line 1 the size at which a log file is rotated (0 .. 1000000, default 100000);
+// line 2 the total size limit of "backup-logs\" in bytes (0: no limit; absent: 100 MiB). A
+// value that does not parse is logged and gives the default.
+struct LogsizeConfig {
+    std::int32_t logsize = 100000;
+    std::int64_t backupLogs = Settings::kBackupLogsDefault;
+};
+LogsizeConfig readOrCreateLogsize(const DataRoot& root, EventLog& log);
 // One recipient a line; an absent file gives an empty list.
 QStringList readRecipients(const DataRoot& root, const QString& name);
 TcpEventLauncher readOrCreateTcpEventCfg(const DataRoot& root, EventLog& log);

@@ -109,10 +109,11 @@ void Manager::start() {
               "aliases",
               "aliases\\all",
               "smsout",
-              "smsin"});                                            // 19
-    rt_.settings.logsize = readOrCreateLogsize(rt_.root, rt_.log);  // 20
+              "smsin"});                                                   // 19
+    const LogsizeConfig logsize = readOrCreateLogsize(rt_.root, rt_.log);  // 20
+    rt_.settings.logsize = logsize.logsize;
+    rt_.settings.backuplogs = logsize.backupLogs;
     rt_.log.setLogSize(rt_.settings.logsize);
-    rt_.settings.backuplogs = readBackupLogsLimit(rt_.root, rt_.log);
     rt_.log.setBackupLimit(rt_.settings.backuplogs);
     if (firstArgumentIs(arguments_, QStringLiteral("/adl")))  // 21
         writeAudioNameLists(rt_.root, rt_.log);

@@ -102,7 +102,7 @@ TEST_F(ConfigFilesTest, Charset) {
 }
 
 TEST_F(ConfigFilesTest, Logsize) {
-    EXPECT_EQ(readOrCreateLogsize(root, log), 100000);
+    EXPECT_EQ(readOrCreateLogsize(root, log).logsize, 100000);
     EXPECT_EQ(t.read("logsize.cfg"), QByteArray("100000\r\n"));
     const std::vector<std::pair<QByteArray, std::int32_t>> cases = {
         {"0\r\n", 0},        {"1000000\r\n", 1000000}, {"1000001\r\n", 100000},
@@ -110,7 +110,7 @@ TEST_F(ConfigFilesTest, Logsize) {
         {"2500", 2500},      {"\r\n7\r\n", 100000}};
     for (const auto& [bytes, expected] : cases) {
         t.write("logsize.cfg", bytes);
-        EXPECT_EQ(readOrCreateLogsize(root, log), expected) << bytes.toStdString();
+        EXPECT_EQ(readOrCreateLogsize(root, log).logsize, expected) << bytes.toStdString();
         EXPECT_EQ(t.read("logsize.cfg"), bytes);
     }
 }
@@ -180,7 +180,7 @@ TEST_F(ConfigFilesTest, FallbacksNameFileLineAndValue) {
          {"logsize.cfg -> line 1: \"12ab\", using 100000"}},
         {"logsize.cfg",
          "5000\r\n-3\r\n",
-         [&] { readBackupLogsLimit(root, log); },
+         [&] { readOrCreateLogsize(root, log); },
          {"logsize.cfg -> line 2: \"-3\", using 104857600"}},
         {"com.cfg",
          "/dev/ttyUSB0\r\nfast\r\n",
@@ -215,9 +215,9 @@ TEST_F(ConfigFilesTest, FallbacksNameFileLineAndValue) {
 
 TEST_F(ConfigFilesTest, GoodValuesAndMissingComCfg) {
     t.write("logsize.cfg", "5000\r\n0\r\n");
-    EXPECT_EQ(readBackupLogsLimit(root, log), 0);
+    EXPECT_EQ(readOrCreateLogsize(root, log).backupLogs, 0);
     t.write("logsize.cfg", "5000\r\n");
-    EXPECT_EQ(readBackupLogsLimit(root, log), Settings::kBackupLogsDefault);
+    EXPECT_EQ(readOrCreateLogsize(root, log).backupLogs, Settings::kBackupLogsDefault);
     t.write("com.cfg", "com3\r\n9600\r\n");
     const ComConfig c = readComConfig(root, &log);
     EXPECT_EQ(c.portName, "com3");
