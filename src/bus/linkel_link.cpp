@@ -99,6 +99,8 @@ void LinkelLink::sendsoc(int mode) {
     wantedMode_ = mode;
     everAccepted_ = false;
     down_ = false;
+    saidDown_ = false;
+    acceptedAtMs_.reset();
     noted_ = 0;
     backoff_.reset();
     Reconnect.stop();
@@ -146,7 +148,18 @@ void LinkelLink::berkeleyError(const QString& why) {
     linkDown(why);
 }
 
+void LinkelLink::settle() {
+    // Only a link that stayed up a while ends the outage: one that is dropped again at once
+    // keeps its back-off and its lines already said.
+    if (acceptedAtMs_ && rt_.clock.monotonicMs() - *acceptedAtMs_ >= kStableMs) {
+        acceptedAtMs_.reset();
+        backoff_.reset();
+        noted_ = 0;
+    }
+}
+
 void LinkelLink::note(Line line, const QString& text) {
+    settle();
     const unsigned bit = 1u << line;
     if (noted_ & bit)
         return;
@@ -175,6 +188,8 @@ void LinkelLink::linkDown(const QString& cause) {
         port_.AutoQuery.stop();
     if (!wanted_)
         return;
+    settle();
+    acceptedAtMs_.reset();
     if (!down_) {
         down_ = true;
         downSinceMs_ = rt_.clock.monotonicMs();
@@ -184,6 +199,7 @@ void LinkelLink::linkDown(const QString& cause) {
     Reconnect.start(delayMs);
     if (!logIt)
         return;
+    saidDown_ = true;
     const int failures = backoff_.failures();
     const QString line =
         (failures == 1 ? QStringLiteral("Linkel link down (")
@@ -197,19 +213,20 @@ void LinkelLink::linkDown(const QString& cause) {
 }
 
 void LinkelLink::accepted() {
-    backoff_.reset();
-    noted_ = 0;
+    acceptedAtMs_ = rt_.clock.monotonicMs();
     if (down_) {
         down_ = false;
         const std::int64_t seconds = (rt_.clock.monotonicMs() - downSinceMs_ + 500) / 1000;
-        if (everAccepted_) {
+        if (everAccepted_)
             rt_.counters.linkelReconnects.fetch_add(1, std::memory_order_relaxed);
-            rt_.log.admem(QLatin1String("Linkel link restored after ") + QString::number(seconds) +
-                          QLatin1String(" s"));
-        } else {
-            rt_.log.admem(QLatin1String("Linkel link up after ") + QString::number(seconds) +
-                          QLatin1String(" s of tries"));
+        if (saidDown_) {
+            rt_.log.admem(everAccepted_
+                              ? QLatin1String("Linkel link restored after ") +
+                                    QString::number(seconds) + QLatin1String(" s")
+                              : QLatin1String("Linkel link up after ") + QString::number(seconds) +
+                                    QLatin1String(" s of tries"));
         }
+        saidDown_ = false;
     }
     everAccepted_ = true;
 }
@@ -297,10 +314,10 @@ void LinkelLink::loginStep() {
         }
         if (byte != '>')
             continue;
-        rt_.log.admem(QStringLiteral("Accepted"));
+        note(AcceptedLine, QStringLiteral("Accepted"));
         TimeOutClientSocket = 0;
         if (tcpmode == 1) {
-            rt_.log.admem(QStringLiteral("Receive Query Mode"));
+            note(ModeLine, QStringLiteral("Receive Query Mode"));
             SocketStatus_ = Query;
         } else {
             port_.flags.tcpgatewayenabled = true;
@@ -308,9 +325,10 @@ void LinkelLink::loginStep() {
             SocketStatus_ = Transparent;
             if (rt_.flags.tcpqueryen) {
                 port_.AutoQuery.start();
-                rt_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet with query enabled"));
+                note(ModeLine,
+                     QStringLiteral("Transparent Uart 1 <-> Ethernet with query enabled"));
             } else {
-                rt_.log.admem(QStringLiteral("Transparent Uart 1 <-> Ethernet"));
+                note(ModeLine, QStringLiteral("Transparent Uart 1 <-> Ethernet"));
             }
         }
         send(QByteArray(1, static_cast<char>(tcpmode)));

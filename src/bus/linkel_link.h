@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 #include "base/backoff.h"
 #include "bus/bus_port.h"
@@ -68,6 +69,8 @@ class LinkelLink : public QObject, public TcpOutput {
     // A Linkel that loses power sends nothing and closes nothing: the connected socket probes
     // a quiet peer and gives up on data left unacknowledged, so that the loss shows as an
     // error within about half a minute and the link reconnects.
+    // A link up this long ends its outage: the back-off and the lines start afresh.
+    static constexpr std::int64_t kStableMs = 10000;
     static constexpr int kKeepIdleS = 15;
     static constexpr int kKeepIntervalS = 5;
     static constexpr int kKeepProbes = 3;
@@ -110,7 +113,9 @@ class LinkelLink : public QObject, public TcpOutput {
         ErrorLine,
         KillLine,
         ChallengeLine,
-        ResponseLine
+        ResponseLine,
+        AcceptedLine,
+        ModeLine
     };
     void note(Line line, const QString& text);
     // The try in progress failed: the link is down, the next try is armed (once per try).
@@ -143,7 +148,10 @@ class LinkelLink : public QObject, public TcpOutput {
     bool everAccepted_ = false;  // a login was accepted since sendsoc()
     bool down_ = false;          // an outage: a try failed since the last acceptance
     std::int64_t downSinceMs_ = 0;
-    unsigned noted_ = 0;  // the Line bits logged since the last acceptance
+    unsigned noted_ = 0;     // the Line bits logged in this outage and the login that ended it
+    bool saidDown_ = false;  // this outage's line was logged, so its end is logged too
+    std::optional<std::int64_t> acceptedAtMs_;  // the acceptance of a link still up
+    void settle();
     Backoff backoff_;
 };
 

@@ -231,6 +231,9 @@ void SerialLink::run(const ComConfig& config) {
     const QString device = portDevicePath(config.portName);
     Backoff backoff;
     bool down = false;  // in an outage: the next opening is a reopening
+    // The outage's line was logged: its end is logged too. A port that fails again soon after
+    // each opening costs a line only every tenth time, its reopenings as well.
+    bool saidDown = false;
     while (!stop_.load()) {
         QSerialPort port;
         QString cause;
@@ -243,6 +246,7 @@ void SerialLink::run(const ComConfig& config) {
             // its own line.
             down_ = true;
             if (logIt) {
+                saidDown = true;
                 if (backoff.failures() == 1) {
                     rt_.log.admem(QStringLiteral(
                         "Cant connect to com: check port settings in \"com.cfg\" file"));
@@ -266,9 +270,11 @@ void SerialLink::run(const ComConfig& config) {
             rt_.log.admem(QStringLiteral("Serial port opened: ") + device + QStringLiteral(" (") +
                           QString::number(config.baudRate) + QStringLiteral(" bit/s)"));
         } else {
-            rt_.log.admem(QStringLiteral("Serial port reopened: ") + device);
+            if (saidDown)
+                rt_.log.admem(QStringLiteral("Serial port reopened: ") + device);
             rt_.counters.serialReconnects.fetch_add(1, std::memory_order_relaxed);
         }
+        saidDown = false;
         down = false;
         const std::int64_t openedAt = steadyMs();
 
@@ -283,6 +289,7 @@ void SerialLink::run(const ComConfig& config) {
         if (steadyMs() - openedAt >= kStableMs)
             backoff.reset();
         if (backoff.failed()) {
+            saidDown = true;
             dropLogged_ = false;
             rt_.log.admem((failure.writing ? QStringLiteral("Error writing com: ")
                                            : QStringLiteral("Error reading com: ")) +

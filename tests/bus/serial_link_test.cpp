@@ -189,6 +189,17 @@ TEST_F(SerialLinkTest, HangUpIsOneLineAndThePortComesBackBehindTheRepointedSymli
     expectTraffic(second);
     EXPECT_EQ(second.read(1, 200), QByteArray());
     EXPECT_EQ(count("Serial port opened"), 1);
+
+    // Gone again at once: a port that keeps failing soon after each opening is not told about
+    // on every round, neither its failures nor its reopenings.
+    Pty third;
+    repoint(third.path);
+    second.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return rt.counters.serialReconnects.load() == 2; }, 10000))
+        << log().toStdString();
+    expectTraffic(third);
+    EXPECT_EQ(count("Error reading com: "), 1) << log().toStdString();
+    EXPECT_EQ(count("Serial port reopened: "), 1) << log().toStdString();
 }
 
 TEST_F(SerialLinkTest, MissingDeviceIsTriedUntilItAppears) {
