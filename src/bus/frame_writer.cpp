@@ -68,8 +68,9 @@ void FrameWriter::send(const QByteArray& frame, bool serialAllowed) {
         state_.byteswritten = static_cast<std::int32_t>(frame.size());
         lastFrameMs_ = clock_.monotonicMs();
     } else if (serialAllowed && serial_) {
-        serial_->writeFrame(frame);
         lastFrameMs_ = clock_.monotonicMs();
+        if (!serial_->writeFrame(frame))
+            return;  // no port: the frame did not go out
     } else {
         return;
     }

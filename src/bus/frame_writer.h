@@ -17,8 +17,9 @@ class EventLog;
 class SerialOutput {
   public:
     virtual ~SerialOutput() = default;
-    // Queues one whole frame; it goes out whole and in order.
-    virtual void writeFrame(const QByteArray& frame) = 0;
+    // Queues one whole frame; it goes out whole and in order. False when it was dropped (no
+    // port).
+    virtual bool writeFrame(const QByteArray& frame) = 0;
 };
 
 class TcpOutput {

@@ -42,23 +42,25 @@ bool isPseudoTerminal(int fd, const QString& device) {
     return QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
 }
 
-// Writes all of `bytes` to a non-blocking descriptor, waiting for room up to 1 s in all (in
-// short steps, so that `stop` is seen). Empty when written, the cause otherwise.
+// Writes all of `bytes` to a non-blocking descriptor. A line that takes no byte for 1 s has
+// failed; one that drains slowly (a long frame at 9600 bit/s) is waited for. The waits are
+// short steps, so that `stop` is seen. Empty when written, the cause otherwise.
 QString writeAllFd(int fd, const QByteArray& bytes, const std::atomic<bool>& stop) {
     const char* p = bytes.constData();
     qsizetype left = bytes.size();
-    int waitedMs = 0;
+    std::int64_t progressMs = steadyMs();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n > 0) {
             p += n;
             left -= n;
+            progressMs = steadyMs();
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            if (waitedMs >= 1000)
+            if (steadyMs() - progressMs >= 1000)
                 return QStringLiteral("no room to write for 1 s");
             if (stop.load())
                 return QStringLiteral("stopped");
@@ -66,7 +68,6 @@ QString writeAllFd(int fd, const QByteArray& bytes, const std::atomic<bool>& sto
             const int rc = ::poll(&pfd, 1, 100);
             if (rc > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 return QStringLiteral("hang-up");
-            waitedMs += 100;
             continue;
         }
         return n == 0 ? QStringLiteral("nothing written") : errnoText(errno);
@@ -157,23 +158,21 @@ void SerialLink::noteDropped(const QString& device) {
             QStringLiteral(" closed: frames to the bus are dropped until it is reopened"));
 }
 
-void SerialLink::writeFrame(const QByteArray& frame) {
+bool SerialLink::writeFrame(const QByteArray& frame) {
     QString device;
     {
         std::lock_guard lock(queueMutex_);
         if (open_.load()) {
             queue_.push_back(frame);
             wake();
-            return;
+            return true;
         }
         device = device_;
     }
     // No port: the frame is lost, as on a dead bus. Before the first try that is the start-up;
     // in an outage it is said once.
-    if (down_.load() && !dropLogged_.exchange(true))
-        rt_.log.admem(
-            QStringLiteral("Serial port ") + device +
-            QStringLiteral(" closed: frames to the bus are dropped until it is reopened"));
+    noteDropped(device);
+    return false;
 }
 
 bool SerialLink::pause(int ms) {

@@ -50,7 +50,7 @@ class SerialLink : public QObject, public SerialOutput {
     bool isOpen() const { return open_.load(); }
 
     // Queues the frame while the port is open; drops it otherwise.
-    void writeFrame(const QByteArray& frame) override;
+    bool writeFrame(const QByteArray& frame) override;
 
   signals:
     // Emitted on the reader thread; connect with a queued connection.

@@ -149,6 +149,20 @@ TEST_F(FrameWriterTest, OfflineSendsAndRecordsNothing) {
     EXPECT_EQ(writer_.echo().sent, before);
 }
 
+// The running figure counts the frames that went to the line, not those dropped in an outage.
+TEST_F(FrameWriterTest, FramesDroppedWithoutAPortAreNotCountedAsSent) {
+    RunCounters counters;
+    writer_.setCounters(&counters);
+    EXPECT_TRUE(writer_.Write_rs232(bytes({4, 55, 1, 'a', 'b'})));
+    serial_.portOpen = false;
+    writer_.Write_rs232(bytes({4, 55, 1, 'c', 'd'}));
+    writer_.write_bin_rs232(bytes({4, 1, 1, 'x', 'y'}), false);
+    serial_.portOpen = true;
+    writer_.write_bin_rs232(bytes({4, 1, 1, 'x', 'y'}), false);
+    EXPECT_EQ(serial_.frames.size(), 2u);
+    EXPECT_EQ(counters.framesSent.load(), 2);
+}
+
 TEST(Cmpbuf, ComparesThePayloadOrTheWholeLinkelFrame) {
     struct Case {
         QByteArray sent;

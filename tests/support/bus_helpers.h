@@ -17,13 +17,19 @@ inline QByteArray bytes(std::initializer_list<int> values) {
 
 // Drops every frame.
 struct NullSerial : SerialOutput {
-    void writeFrame(const QByteArray&) override {}
+    bool writeFrame(const QByteArray&) override { return true; }
 };
 
 // Keeps every frame handed to the serial port.
 struct CaptureSerial : SerialOutput {
     std::vector<QByteArray> frames;
-    void writeFrame(const QByteArray& f) override { frames.push_back(f); }
+    bool writeFrame(const QByteArray& f) override {
+        if (!portOpen)
+            return false;
+        frames.push_back(f);
+        return true;
+    }
+    bool portOpen = true;
 };
 
 struct CaptureTcp : TcpOutput {
