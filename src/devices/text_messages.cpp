@@ -53,7 +53,8 @@ void TextMessages::announce(const msg::Text& t) {
         rt_.logFiles.copygraph(t.senderName, t.command, shortcommand);
     }
     // The text came from the bus (or from an alias file): cut and made printable for the log.
-    rt_.log.admem(t.senderName + QLatin1String(" ->    ") + logText(longcommand));
+    // Each message is an event of its own, written even when it reads like a failure.
+    rt_.log.admemEvent(t.senderName + QLatin1String(" ->    ") + logText(longcommand));
     playSound(t.senderName, shortcommand);
 }
 

@@ -19,7 +19,7 @@ void Confirmations::onText(const msg::Text& text) {
     if (const auto done = cycle_.confirm(from.adrh, from.adrl)) {
         confirmedName = done->evntname;
         if (!done->evntname.isEmpty())
-            rt_.log.admem(done->evntname);
+            rt_.log.admemEvent(done->evntname);
         if (!done->path.isEmpty() && !QFile::remove(done->path) && QFile::exists(done->path))
             rt_.log.admem(QLatin1String("Error deleting direct event: ") + logText(done->path));
     }

@@ -242,6 +242,14 @@ bool EventLog::isFailure(const QString& text) {
 }
 
 void EventLog::admem(const QString& text) {
+    write(text, true);
+}
+
+void EventLog::admemEvent(const QString& text) {
+    write(text, false);
+}
+
+void EventLog::write(const QString& text, bool foldRepeats) {
     std::lock_guard lock(mutex_);
     const Moment now = nowLocked();
     QStringList notes;
@@ -249,7 +257,10 @@ void EventLog::admem(const QString& text) {
         armed_ = false;
         rotateLocked(now.wall, notes);
     }
-    logLocked(text, false, now, notes);
+    if (foldRepeats)
+        logLocked(text, false, now, notes);
+    else
+        emitLocked(text, false, now, notes);
     writeNotes(notes, now);
 }
 

@@ -33,7 +33,9 @@ namespace velmar {
 //
 // Repeated failures are summarised. A failure is a text whose upper-cased form contains
 // "ERROR", "WARNING", "FAIL" or "EXCEPTION", or begins with "CANT" or "CAN'T"; every other
-// line (event confirmations, device messages, state changes) is written every time. The first
+// line is written every time, and so is every line given to admemEvent() (what a controller
+// says, an event confirmed), whatever words it holds: "Kitchen ->    Water leak warning" twice is
+// two events. The first
 // occurrence of a failure text is written; the same text again within a minute of the last
 // line written for it is only counted. The count comes out as "<text> (repeated N times)",
 // N being how many times the text came since its last line, when the text comes again after
@@ -60,6 +62,8 @@ class EventLog {
     EventLog& operator=(const EventLog&) = delete;
 
     void admem(const QString& text);
+    // A line about something that happened on the bus: never folded into a repeat summary.
+    void admemEvent(const QString& text);
 
     // Writes the summary of every failure text counted but not written since its last line;
     // forgets the texts that did not come for a minute. Called once a minute.
@@ -126,6 +130,7 @@ class EventLog {
 
     Moment nowLocked();
     // The line or note through the repeat rule; `sinkOnly` for notes that go to the pane only.
+    void write(const QString& text, bool foldRepeats);
     void logLocked(const QString& text, bool sinkOnly, const Moment& now, QStringList& notes);
     void emitLocked(const QString& text, bool sinkOnly, const Moment& now, QStringList& notes);
     void flushLocked(const Moment& now, QStringList& notes);

@@ -364,6 +364,7 @@ TEST_F(EventLogTest, RepeatedFailuresAreSummarised) {
         std::int64_t advanceMs;
         const char* text;     // null: flushRepeats()
         const char* written;  // what "all.logs" gains, "" for nothing
+        bool event = false;   // through admemEvent()
     };
     const char* e = "Error reading file: x.cfg";
     const std::vector<Step> steps = {
@@ -373,6 +374,11 @@ TEST_F(EventLogTest, RepeatedFailuresAreSummarised) {
         {0, "Event Lights on executed", "10:11:14 :    Event Lights on executed"},
         {0, "Event Lights on executed", "10:11:14 :    Event Lights on executed"},
         {0, "Error reading file: y.cfg", "10:11:14 :    Error reading file: y.cfg"},
+        // What a controller says is written every time, whatever it says.
+        {0, "Kitchen ->    Water leak warning", "10:11:14 :    Kitchen ->    Water leak warning",
+         true},
+        {0, "Kitchen ->    Water leak warning", "10:11:14 :    Kitchen ->    Water leak warning",
+         true},
         {57999, e, ""},  // 59.999 s after its line
         {1, e, "10:12:12 :    Error reading file: x.cfg (repeated 4 times)"},
         {1000, e, ""},
@@ -388,7 +394,9 @@ TEST_F(EventLogTest, RepeatedFailuresAreSummarised) {
     int n = 0;
     for (const Step& s : steps) {
         clock_.advanceMs(s.advanceMs);
-        if (s.text)
+        if (s.text && s.event)
+            log_.admemEvent(QString::fromLatin1(s.text));
+        else if (s.text)
             log_.admem(QString::fromLatin1(s.text));
         else
             log_.flushRepeats();
