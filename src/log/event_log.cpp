@@ -39,6 +39,26 @@ constexpr const char* kRotated[] = {"all.logs",      "secu.logs",   "errors.logs
 constexpr qsizetype kMaxRepeats = 256;
 // Notes (rotation, backup removals) written after one line at most.
 constexpr int kMaxNotes = 64;
+// Backup removals told one by one after a rotation; the rest are summed up in one line.
+constexpr int kMaxBackupNotes = 16;
+
+// "2026-12-09 10_11_12-all.logs": the time stamp of a rotation (with "_" added while the name
+// was taken), "-", the log's name.
+bool isBackupName(const QByteArray& name) {
+    static const char pattern[] = "dddd-dd-dd dd_dd_dd";
+    const qsizetype n = sizeof pattern - 1;
+    if (name.size() <= n + 1)
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const bool digit = name[i] >= '0' && name[i] <= '9';
+        if (pattern[i] == 'd' ? !digit : name[i] != pattern[i])
+            return false;
+    }
+    qsizetype i = n;
+    while (i < name.size() && name[i] == '_')
+        ++i;
+    return i + 1 < name.size() && name[i] == '-';
+}
 
 QString errnoText(int error = errno) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -505,7 +525,9 @@ void EventLog::rotateFile(LogFile& f, const QDateTime& now, QStringList& notes, 
     stem.chop(name.size());  // the free name is found by adding "_" to the time stamp
     bool moved = false;
     QString why;
+    QByteArray made;  // the backup's name
     for (int i = 0; i < 100 && !moved; ++i, stem.insert(stem.size() - 1, QLatin1Char('_'))) {
+        made = QFile::encodeName(stem + name);
         const QByteArray target = QFile::encodeName(dir + stem + name);
         if (::link(source.constData(), target.constData()) == 0) {
             ::unlink(source.constData());
@@ -533,12 +555,15 @@ void EventLog::rotateFile(LogFile& f, const QDateTime& now, QStringList& notes, 
                      QLatin1String("; the file was deleted"));
         return;
     }
-    trimBackups(notes);
+    trimBackups(notes, made);
 }
 
 // Deletes the oldest backups until "backup-logs\" holds at most the limit. Backup names begin
-// with the time stamp of their rotation, so the order of names is the order of age.
-void EventLog::trimBackups(QStringList& notes) {
+// with the time stamp of their rotation, so the order of names is the order of age. Only such
+// names are backups: other files in the folder are neither counted nor deleted. The backup just
+// made is kept whatever its name says (a clock set back would make it the oldest). Each
+// deletion is logged, up to kMaxBackupNotes of them; the rest are summed up in one line.
+void EventLog::trimBackups(QStringList& notes, const QByteArray& justMade) {
     if (backupLimit_ <= 0)
         return;
     const QByteArray dir = QFile::encodeName(root_.path(QStringLiteral("backup-logs")));
@@ -551,7 +576,7 @@ void EventLog::trimBackups(QStringList& notes) {
     std::int64_t total = 0;
     while (const dirent* e = ::readdir(d)) {
         const QByteArray entry(e->d_name);
-        if (entry == "." || entry == ".." || entry.startsWith(kTempPrefix))
+        if (!isBackupName(entry))
             continue;
         struct stat st {};
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
@@ -561,9 +586,14 @@ void EventLog::trimBackups(QStringList& notes) {
     }
     const int fd = ::dirfd(d);
     std::sort(backups.begin(), backups.end());
+    int deleted = 0;
+    std::int64_t unsaidFiles = 0;
+    std::int64_t unsaidBytes = 0;
     for (const auto& [entry, bytes] : backups) {
         if (total <= backupLimit_)
             break;
+        if (entry == justMade)
+            continue;
         const QString shown = QLatin1String("backup-logs\\") + QFile::decodeName(entry);
         if (::unlinkat(fd, entry.constData(), 0) != 0) {
             notes.append(QLatin1String("Error deleting log backup: ") + shown +
@@ -571,9 +601,20 @@ void EventLog::trimBackups(QStringList& notes) {
             continue;
         }
         total -= bytes;
+        if (++deleted > kMaxBackupNotes) {
+            ++unsaidFiles;
+            unsaidBytes += bytes;
+            continue;
+        }
         notes.append(QLatin1String("Log backup deleted: ") + shown + QLatin1String(", ") +
                      QString::number(bytes) + QLatin1String(" bytes (backups kept within ") +
                      QString::number(backupLimit_) + QLatin1String(" bytes)"));
+    }
+    if (unsaidFiles > 0) {
+        notes.append(QLatin1String("Log backups deleted: ") + QString::number(unsaidFiles) +
+                     QLatin1String(" more, ") + QString::number(unsaidBytes) +
+                     QLatin1String(" bytes (backups kept within ") + QString::number(backupLimit_) +
+                     QLatin1String(" bytes)"));
     }
     ::closedir(d);
 }

@@ -144,7 +144,7 @@ class EventLog {
     void rotateLocked(const QDateTime& now, QStringList& notes);
     // `size`: the file's size when the caller has just looked, -1 to look here.
     void rotateFile(LogFile& f, const QDateTime& now, QStringList& notes, std::int64_t size = -1);
-    void trimBackups(QStringList& notes);
+    void trimBackups(QStringList& notes, const QByteArray& justMade);
     LogFile& file(const char* name);
 
     const DataRoot& root_;

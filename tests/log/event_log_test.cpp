@@ -436,7 +436,7 @@ TEST_F(EventLogTest, BackupFolderTrimmedOldestFirst) {
         {4500, {}},
         {4499, {kOld[0]}},
         {2500, {kOld[0], kOld[1]}},
-        {1000, {kOld[0], kOld[1], kOld[2], "2026-12-09 10_11_12-all.logs"}},
+        {1000, {kOld[0], kOld[1], kOld[2]}},  // the backup just made stays
     };
     for (const Case& c : cases) {
         QDir(tmp_.path("backup-logs")).removeRecursively();
@@ -463,6 +463,31 @@ TEST_F(EventLogTest, BackupFolderTrimmedOldestFirst) {
             total += fi.size();
         EXPECT_EQ(total, left) << c.limit;
     }
+}
+
+// Only backups count and go; the one a rotation just made stays even when a clock set back
+// gives it the oldest name; past a handful, removals are summed up in one line.
+TEST_F(EventLogTest, BackupTrimKeepsTheNewBackupAndOtherFiles) {
+    tmp_.write("backup-logs/notes.txt", QByteArray(5000, 'n'));
+    tmp_.write("backup-logs/2026-12-09 10_11_12x-all.logs", QByteArray(5000, 'n'));
+    for (int i = 0; i < 20; ++i)
+        tmp_.write(QStringLiteral("backup-logs/2027-01-%1 00_00_00-all.logs")
+                       .arg(i + 1, 2, 10, QChar('0')),
+                   QByteArray(100, 'o'));
+    // Large enough a limit that the lines about the removals do not rotate the log again.
+    tmp_.write("logs/all.logs", QByteArray(3000, 'a'));
+    log_.setLogSize(2900);
+    log_.setBackupLimit(1000);
+    log_.admem(QStringLiteral("next"));
+    const QByteArray written = tmp_.read("logs/all.logs");
+    EXPECT_EQ(written.count("Log backup deleted: backup-logs\\2027-01-"), 16) << written.data();
+    EXPECT_TRUE(
+        written.endsWith(" :    Log backups deleted: 4 more, 400 bytes (backups kept "
+                         "within 1000 bytes)\r\n"))
+        << written.data();
+    EXPECT_EQ(QFileInfo(tmp_.path("backup-logs/2026-12-09 10_11_12-all.logs")).size(), 3000);
+    EXPECT_TRUE(tmp_.exists("backup-logs/notes.txt"));
+    EXPECT_TRUE(tmp_.exists("backup-logs/2026-12-09 10_11_12x-all.logs"));
 }
 
 TEST(EventLogNames, BackupName) {
