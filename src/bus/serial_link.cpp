@@ -229,7 +229,6 @@ bool SerialLink::openPort(QSerialPort& port, const QString& device, int baudRate
 void SerialLink::run(const ComConfig& config) {
     const QString device = portDevicePath(config.portName);
     Backoff backoff;
-    bool down = false;  // in an outage: the next opening is a reopening
     // The outage's line was logged: its end is logged too. A port that fails again soon after
     // each opening costs a line only every tenth time, its reopenings as well.
     bool saidDown = false;
@@ -237,7 +236,6 @@ void SerialLink::run(const ComConfig& config) {
         QSerialPort port;
         QString cause;
         if (!openPort(port, device, config.baudRate, &cause)) {
-            down = true;
             const bool logIt = backoff.failed();
             if (backoff.failures() == 1)
                 dropLogged_ = false;
@@ -263,9 +261,10 @@ void SerialLink::run(const ComConfig& config) {
         }
 
         setOpen(true);
-        down_ = false;
+        // After a failed try or a failure the opening is a reopening.
+        const bool reopening = down_.exchange(false);
         // From here on frames reach the line and nothing received is flushed any more.
-        if (!down) {
+        if (!reopening) {
             rt_.log.admem(QStringLiteral("Serial port opened: ") + device + QStringLiteral(" (") +
                           QString::number(config.baudRate) + QStringLiteral(" bit/s)"));
         } else {
@@ -274,7 +273,6 @@ void SerialLink::run(const ComConfig& config) {
             rt_.counters.serialReconnects.fetch_add(1, std::memory_order_relaxed);
         }
         saidDown = false;
-        down = false;
         const std::int64_t openedAt = steadyMs();
 
         const Failure failure = serve(static_cast<int>(port.handle()));
@@ -294,7 +292,6 @@ void SerialLink::run(const ComConfig& config) {
                                            : QStringLiteral("Error reading com: ")) +
                           device + QStringLiteral(" -> ") + failure.cause);
         }
-        down = true;
         down_ = true;
         if (setOpen(false) + failure.dropped > 0)
             noteDropped(device);

@@ -15,6 +15,7 @@
 #include "base/clock.h"
 #include "base/data_root.h"
 #include "base/run_counters.h"
+#include "base/settings.h"
 
 namespace velmar {
 
@@ -48,8 +49,6 @@ class EventLog {
     // by "\n", the help text as it stands.
     using Sink = std::function<void(const QString& text)>;
 
-    // "backup-logs\" is kept at most this large unless setBackupLimit() says otherwise: 100 MiB.
-    static constexpr std::int64_t kDefaultBackupLimit = 100LL * 1024 * 1024;
     // A failure text repeated within this time of its last line is counted, not written.
     static constexpr std::int64_t kRepeatWindowMs = 60000;
 
@@ -154,7 +153,7 @@ class EventLog {
     Sink sink_;
     bool armed_ = false;
     std::int32_t logSize_ = 100000;
-    std::int64_t backupLimit_ = kDefaultBackupLimit;
+    std::int64_t backupLimit_ = Settings::kBackupLogsDefault;  // until setBackupLimit()
     std::array<LogFile, 6> files_;
     Repeats repeats_;      // lines for the files and the pane
     Repeats sinkRepeats_;  // notes for the pane only

@@ -1,10 +1,13 @@
 #include "e2e_fixture.h"
 
+#include <unistd.h>
+
 #include "support/receive_rig.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QThread>
 
 namespace velmar::test {
@@ -110,6 +113,25 @@ bool E2eTest::waitForFrame(const QByteArray& frame, int timeoutMs) {
         pump(10);
     }
     return true;
+}
+
+void E2eTest::writeLinkelNet(std::uint16_t port, const LoginKey& key, int keyBytes) {
+    QByteArray cfg = "127.0.0.1\r\n" + QByteArray::number(port) + "\r\n";
+    for (int i = 1; i <= keyBytes; ++i)
+        cfg += QByteArray::number(key[static_cast<std::size_t>(i)]) + "\r\n";
+    tmp.write("linkelnet.cfg", cfg);
+}
+
+std::uint16_t E2eTest::freePanelPort(bool alsoSecondLoopback) {
+    for (int i = 0; i < 3000; ++i) {
+        const auto candidate = static_cast<std::uint16_t>(7000 + (getpid() * 3 + i * 11) % 3000);
+        QTcpServer one, two;
+        if (one.listen(QHostAddress::LocalHost, candidate) &&
+            (!alsoSecondLoopback ||
+             two.listen(QHostAddress(QStringLiteral("127.0.0.2")), candidate)))
+            return candidate;
+    }
+    return 0;
 }
 
 bool E2eTest::waitFor(const std::function<bool()>& done, int timeoutMs) {

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <functional>
 
+#include "bus/linkel_config.h"
 #include "sim/simulator.h"
 #include "support/temp_root.h"
 
@@ -40,6 +41,12 @@ class E2eTest : public ::testing::Test {
     bool waitForLog(const QString& text, int timeoutMs = 10000);
     bool waitForFile(const QString& relative, int timeoutMs = 10000);
     bool waitForFrame(const QByteArray& frame, int timeoutMs = 10000);
+    // Writes "linkelnet.cfg": 127.0.0.1, `port`, then the first `keyBytes` bytes of the key
+    // after its unused byte 0 (fewer than 8 make a damaged file).
+    void writeLinkelNet(std::uint16_t port, const LoginKey& key, int keyBytes = 8);
+    // A port that "tcp.txt" takes (below 10000), free on 127.0.0.1 and, when asked, on
+    // 127.0.0.2 as well; 0 when none was found.
+    static std::uint16_t freePanelPort(bool alsoSecondLoopback = false);
     // Pumps until `done` holds; false when the deadline passed first.
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
     // Reads exactly n bytes from a client socket within the deadline, pumping velmar's output

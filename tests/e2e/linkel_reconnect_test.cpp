@@ -21,10 +21,7 @@ class LinkelReconnectE2e : public E2eTest {
         addDevice(55, 1, "Kitchen");
         QString error;
         ASSERT_TRUE(sim.startLinkel(0, kKey, &error)) << error.toStdString();
-        QByteArray cfg = "127.0.0.1\r\n" + QByteArray::number(sim.linkelPort()) + "\r\n";
-        for (int i = 1; i <= 8; ++i)
-            cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
-        tmp.write("linkelnet.cfg", cfg);
+        writeLinkelNet(sim.linkelPort(), kKey);
     }
     int lines(const QString& text) { return static_cast<int>(output().count(text)); }
     // True once the file exists and differs from `before`.

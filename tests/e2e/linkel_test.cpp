@@ -20,10 +20,7 @@ class LinkelE2e : public E2eTest {
         sim.setLinkelChallenge({0, 0, 0, 0, 0, 0});
         QString error;
         ASSERT_TRUE(sim.startLinkel(0, kKey, &error)) << error.toStdString();
-        QByteArray cfg = "127.0.0.1\r\n" + QByteArray::number(sim.linkelPort()) + "\r\n";
-        for (int i = 1; i <= 8; ++i)
-            cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
-        tmp.write("linkelnet.cfg", cfg);
+        writeLinkelNet(sim.linkelPort(), kKey);
     }
 };
 

@@ -1,6 +1,5 @@
 // The panel server of a running velmar when its port is taken at start and when "tcp.txt" names
 // no address it can use.
-#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -20,19 +19,8 @@ class PanelResilienceE2e : public E2eTest {
   protected:
     void SetUp() override {
         E2eTest::SetUp();
-        QByteArray cfg = "127.0.0.1\r\n9876\r\n";
-        for (int i = 1; i <= 8; ++i)
-            cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
-        tmp.write("linkelnet.cfg", cfg);
-        // A free port that "tcp.txt" takes (up to 10000), on both loopback addresses used here.
-        for (int i = 0; i < 3000 && port == 0; ++i) {
-            const auto candidate =
-                static_cast<std::uint16_t>(7000 + (getpid() * 3 + i * 11) % 3000);
-            QTcpServer one, two;
-            if (one.listen(QHostAddress::LocalHost, candidate) &&
-                two.listen(QHostAddress(QStringLiteral("127.0.0.2")), candidate))
-                port = candidate;
-        }
+        writeLinkelNet(9876, kKey);
+        port = freePanelPort(true);  // both loopback addresses are used here
         ASSERT_NE(port, 0);
     }
     // Connects to `to` until it answers or the deadline passes.
@@ -112,10 +100,8 @@ namespace {
 // A "linkelnet.cfg" cut short after its sixth key byte: no key is known, so neither the real
 // key nor the all-zero key logs in, and the file is left as it was.
 TEST_F(PanelResilienceE2e, TruncatedLinkelNetRefusesEveryLogin) {
-    QByteArray cfg = "127.0.0.1\r\n9876\r\n";
-    for (int i = 1; i <= 6; ++i)
-        cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
-    tmp.write("linkelnet.cfg", cfg);
+    writeLinkelNet(9876, kKey, 6);
+    const QByteArray cfg = tmp.read("linkelnet.cfg");
     tmp.write("tcp.txt", QByteArray::number(port) + "\r\n127.0.0.1\r\n");
     startVelmar({"/nd"});
     ASSERT_TRUE(waitForLog("Panel logins disabled", 15000)) << output().toStdString();

@@ -1,10 +1,8 @@
 // The panel TCP server of a running velmar: logins, an event submission written a byte at a
 // time, the events going out on the bus, and a status frame streamed to a panel.
-#include <unistd.h>
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include "bus/linkel_config.h"
@@ -23,17 +21,8 @@ class PanelE2e : public E2eTest {
         E2eTest::SetUp();
         ASSERT_TRUE(sim.addController({55, 1}, ControllerType::Quartel));
         addDevice(55, 1, "Kitchen");
-        QByteArray cfg = "127.0.0.1\r\n9876\r\n";
-        for (int i = 1; i <= 8; ++i)
-            cfg += QByteArray::number(kKey[static_cast<std::size_t>(i)]) + "\r\n";
-        tmp.write("linkelnet.cfg", cfg);
-        // A free port for the server; "tcp.txt" takes ports up to 10000.
-        for (int i = 0; i < 3000 && port == 0; ++i) {
-            const auto candidate = static_cast<std::uint16_t>(7000 + (getpid() + i * 7) % 3000);
-            QTcpServer probe;
-            if (probe.listen(QHostAddress::LocalHost, candidate))
-                port = candidate;
-        }
+        writeLinkelNet(9876, kKey);
+        port = freePanelPort();
         ASSERT_NE(port, 0);
         tmp.write("tcp.txt", QByteArray::number(port) + "\r\n127.0.0.1\r\n");
     }
