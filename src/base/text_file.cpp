@@ -34,20 +34,6 @@ QString tempPathFor(const QString& target) {
            QString::number(counter.fetch_add(1)) + QLatin1String(".tmp");
 }
 
-bool writeAll(int fd, const char* data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // Writes `bytes` into a new temporary file next to `target`; returns its path.
 std::optional<QString> writeTemp(const QString& target, const QByteArray& bytes, QString* error) {
     const QString tmp = tempPathFor(target);
@@ -334,6 +320,24 @@ std::optional<QString> createUnique(const QString& dir, const QString& stem, con
         setError(error, base + stem + suffix + QLatin1String(": no free name"));
     ::unlink(tmpName.constData());
     return taken;
+}
+
+bool writeAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 std::optional<QString> renameUnique(const QString& from, const QString& dir, const QString& stem,

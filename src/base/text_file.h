@@ -88,6 +88,10 @@ std::optional<QString> renameUnique(const QString& from, const QString& dir, con
                                     const QString& suffix, QString* error = nullptr,
                                     int maxTries = 1000);
 
+// Writes all `size` bytes to a blocking descriptor, again after an interruption; false with
+// errno set when the descriptor takes no more.
+bool writeAll(int fd, const char* data, qsizetype size);
+
 // Prefix of the temporary files made by the writers above; listings skip them.
 inline constexpr const char* kTempPrefix = ".~velmar-";
 

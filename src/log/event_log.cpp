@@ -64,24 +64,6 @@ QString errnoText(int error = errno) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool sameFile(const struct stat& st, dev_t dev, ino_t ino) {
     return st.st_dev == dev && st.st_ino == ino;
 }
@@ -122,7 +104,7 @@ int copyAtomic(const QByteArray& source, const QString& target, QString* error) 
             }
         } else {
             n = ::read(in, buf, sizeof buf);
-            if (n > 0 && !writeAll(out, buf, static_cast<std::size_t>(n)))
+            if (n > 0 && !writeAll(out, buf, n))
                 n = -1;
         }
         if (n < 0) {
@@ -455,7 +437,7 @@ QString EventLog::append(LogFile& f, const QByteArray& bytes, const QDateTime& n
                      !sameFile(st, f.copyDev, f.copyIno) || st.st_size != size)) {
         f.inStep = false;  // the copy was deleted, replaced or changed by hand
     }
-    if (!writeAll(f.logsFd, bytes.constData(), static_cast<std::size_t>(bytes.size()))) {
+    if (!writeAll(f.logsFd, bytes.constData(), bytes.size())) {
         const QString why = errnoText();
         // A line the file took only in part is taken back, so that lines stay whole.
         [[maybe_unused]] const int ignored = ::ftruncate(f.logsFd, static_cast<off_t>(size));
@@ -463,7 +445,7 @@ QString EventLog::append(LogFile& f, const QByteArray& bytes, const QDateTime& n
         return QFile::decodeName(f.logsPath) + QLatin1String(": ") + why;
     }
     if (f.inStep) {
-        if (writeAll(f.copyFd, bytes.constData(), static_cast<std::size_t>(bytes.size())))
+        if (writeAll(f.copyFd, bytes.constData(), bytes.size()))
             return {};
         f.inStep = false;  // the copy is refreshed in full at once
     }
